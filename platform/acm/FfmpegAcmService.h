@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/acm/AcmService.h"
+
+namespace platform {
+
+// The conversion streams of Vocarn, over FFmpeg.
+class FfmpegAcmService final : public AcmService {
+public:
+    std::unique_ptr<AcmStream> open(std::span<const std::uint8_t> source,
+                                    std::span<const std::uint8_t> destination) override;
+};
+
+} // namespace platform
