@@ -1,0 +1,89 @@
+#include "encoder/EncoderFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+EncoderFile::~EncoderFile() {
+    close();
+}
+
+bool EncoderFile::open(const std::string& path, Creation creation) {
+    close();
+    int flags = O_WRONLY | O_CLOEXEC;
+    if (creation == Creation::CreateAlways) {
+        flags |= O_CREAT | O_TRUNC;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    return true;
+}
+
+void EncoderFile::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    path_.clear();
+}
+
+std::int32_t EncoderFile::write(const void* data, std::int32_t n) {
+    if (fd_ < 0 || n <= 0) {
+        return 0;
+    }
+    std::int64_t allowed = n;
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) {
+        allowed = std::min<std::int64_t>(allowed, static_cast<std::int64_t>(MaxSize) - at);
+    }
+    if (allowed <= 0) {
+        return -1;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::int64_t done = 0;
+    while (done < allowed) {
+        const ssize_t w = ::write(fd_, bytes + done, static_cast<std::size_t>(allowed - done));
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (w == 0) {
+            break;
+        }
+        done += w;
+    }
+    if (done == 0) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(done);
+}
+
+std::uint32_t EncoderFile::seek(std::int32_t distance, Origin origin) {
+    if (fd_ < 0) {
+        return 0xFFFFFFFFu;
+    }
+    const off_t at = ::lseek(fd_, distance, origin == Origin::Begin ? SEEK_SET : SEEK_CUR);
+    if (at < 0) {
+        return 0xFFFFFFFFu;
+    }
+    return static_cast<std::uint32_t>(at);
+}
+
+std::uint32_t EncoderFile::size() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        return 0xFFFFFFFFu;
+    }
+    return static_cast<std::uint32_t>(st.st_size);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "encoder/EncoderFile.h"
+#include "platform/acm/AcmStream.h"
+#include "platform/acm/AcmStreamHeader.h"
+#include "platform/acm/WaveFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+class AcmService;
+}
+
+// Turns the 16-bit PCM blocks of one recording into one WAV file. Every block passes a
+// conversion stream from the recording's PCM into the output format and the converted
+// bytes are appended to the file. With WriteHeader set, the file starts with a zero
+// placeholder that Encoder_EncoderClose overwrites with the RIFF header:
+//
+//   "RIFF" <size - 8> "WAVE" "fmt " <L> <output format record, L bytes> "data" <audio bytes>
+//
+// L is the output format length (18 for PCM: the record's extra size field is kept).
+// Result codes: 0 success; 2 not running (close) or file not created (init); 7 bad rate or
+// channels or no conversion stream (init); 8 block longer than one second of input;
+// 9 conversion failed and consumed nothing; 10 short write.
+class EncoderWAV {
+public:
+    EncoderWAV();                                   // conversion streams over FFmpeg
+    explicit EncoderWAV(platform::AcmService& acm); // streams from acm (not owned)
+    ~EncoderWAV();                                  // finishes an open recording
+    EncoderWAV(const EncoderWAV&) = delete;
+    EncoderWAV& operator=(const EncoderWAV&) = delete;
+
+    bool WriteHeader() const;
+    // RaisedError 90 "Encoder already running!" while running; the flag then keeps its value.
+    void setWriteHeader(bool v);
+
+    std::string FormatTag() const;
+    std::string FormatID() const;
+
+    // The 16-bit PCM record for samplerate and Channels as the output format. An empty
+    // FormatID becomes e.g. "44.1 16 Bit stereo", an empty FormatTag "PCM".
+    void SetPCMFormat(std::int32_t samplerate, std::int16_t Channels, std::string FormatID,
+                      std::string FormatTag);
+    // wfx: a wave format record with its extra bytes, stored as given (not examined).
+    void SetFormat(std::span<const std::uint8_t> wfx, std::string FormatID, std::string FormatTag);
+
+    std::string Encoder_Description() const;
+    std::string Encoder_Extension() const;
+
+    std::int32_t Encoder_EncoderClose();
+    std::int32_t Encoder_Encode(const std::uint8_t* buffer_ptr, std::int32_t buffer_len,
+                                std::int32_t& buffer_used);
+    // info 0: the input's bytes per frame, 1: its bytes per second (-1 when not running);
+    // any other info: 0.
+    std::int32_t Encoder_EncoderMetrics(std::int32_t info) const;
+    std::int32_t Encoder_EncoderInit(std::int32_t samplerate, std::int16_t Channels,
+                                     const std::string& output);
+
+    bool IsRunning() const;
+
+    // The output format record as set (output format length bytes).
+    std::span<const std::uint8_t> OutputFormat() const;
+    // Room of the output format buffer: 131072 bytes, more after a longer SetFormat.
+    std::int32_t OutputFormatCapacity() const;
+
+private:
+    void writeWaveHeader();
+    void releaseStream();
+
+    std::unique_ptr<platform::AcmService> ownedAcm_;
+    platform::AcmService& acm_;
+
+    platform::WaveFormat inputFormat_;
+    std::vector<std::uint8_t> outputFormat_; // its size is the buffer's capacity
+    std::int32_t outputFormatLength_ = 0;
+    std::string formatID_;
+    std::string formatTag_;
+    // The output record the open stream converts into; the header states this one.
+    std::vector<std::uint8_t> streamFormat_;
+
+    std::vector<std::uint8_t> source_;
+    std::vector<std::uint8_t> destination_;
+    std::int32_t sourceCapacity_ = 0;
+    std::int32_t destinationCapacity_ = 0;
+    platform::AcmStreamHeader header_;
+    bool headerPrepared_ = false;
+    std::unique_ptr<platform::AcmStream> stream_;
+
+    EncoderFile file_;
+    bool writeHeader_ = true;
+};
