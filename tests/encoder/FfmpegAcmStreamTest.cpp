@@ -127,7 +127,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RatePair{44100, 2, 44100, 2}, RatePair{22050, 1, 44100, 2},
                       RatePair{44100, 2, 8000, 1}, RatePair{8000, 1, 48000, 2},
                       RatePair{44100, 2, 22050, 2}, RatePair{11025, 1, 44100, 1},
-                      RatePair{48000, 2, 44100, 2}, RatePair{12345, 2, 44100, 1}));
+                      RatePair{48000, 2, 44100, 2}, RatePair{12345, 2, 44100, 1}),
+    [](const ::testing::TestParamInfo<RatePair>& info) {
+        const RatePair& p = info.param;
+        return "From" + std::to_string(p.inRate) + "x" + std::to_string(p.inChannels) + "To" +
+               std::to_string(p.outRate) + "x" + std::to_string(p.outChannels);
+    });
 
 namespace {
 
