@@ -74,7 +74,9 @@ void expectHeader(const std::vector<std::uint8_t>& file, const std::vector<std::
 
 std::vector<std::int16_t> audioOf(const std::vector<std::uint8_t>& file, std::size_t headerBytes) {
     std::vector<std::int16_t> s((file.size() - headerBytes) / 2);
-    std::memcpy(s.data(), file.data() + headerBytes, s.size() * 2);
+    if (!s.empty()) {
+        std::memcpy(s.data(), file.data() + headerBytes, s.size() * 2);
+    }
     return s;
 }
 

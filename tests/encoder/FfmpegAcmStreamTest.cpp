@@ -78,7 +78,9 @@ Converted convertInBlocks(FfmpegAcmStream& stream, const WaveFormat& in,
 
 std::vector<std::int16_t> asSamples(const std::vector<std::uint8_t>& bytes) {
     std::vector<std::int16_t> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    if (!s.empty()) {
+        std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    }
     return s;
 }
 

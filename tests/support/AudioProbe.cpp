@@ -52,7 +52,9 @@ bool toInt(const std::string& s, std::int64_t& out, int base = 10) {
 
 std::vector<std::int16_t> samplesOf(const std::string& raw) {
     std::vector<std::int16_t> samples(raw.size() / 2);
-    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    if (!samples.empty()) {
+        std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    }
     return samples;
 }
 
