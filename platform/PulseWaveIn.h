@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/PulseConnection.h"
+#include "platform/WaveInService.h"
+
+#include <memory>
+
+namespace platform {
+
+// The capture devices of the PulseAudio server (or PipeWire's pulse server): its sources,
+// input sources first, then the monitors of its sinks, each in the server's index order;
+// a device's name is its source's description. Device -1 is the server's default source.
+//
+// Each call waits for the server for at most PulseConnection::callTimeout; without a
+// server DeviceCount() is 0 and Open fails with MMSYSERR_NODRIVER. An open device has a
+// connection of its own (see PulseWaveInDevice).
+class PulseWaveIn final : public WaveInService {
+public:
+    PulseWaveIn();
+    ~PulseWaveIn() override;
+
+    std::int32_t DeviceCount() override;
+    std::string DeviceName(std::int32_t index) override;
+    std::unique_ptr<WaveInDevice> Open(std::int32_t device, const WaveInFormat& format,
+                                       WindowService& windows, WindowHandle notify,
+                                       int& error) override;
+
+private:
+    // The server's sources in device order; false when the server cannot be asked.
+    bool Sources(std::vector<PulseSource>& sources);
+
+    std::unique_ptr<PulseConnection> queries_; // for the device list, made when needed
+};
+
+} // namespace platform

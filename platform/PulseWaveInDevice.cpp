@@ -1,0 +1,240 @@
+#include "platform/PulseWaveInDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+// Fragment the stream asks the server for, in microseconds: about one default buffer
+// (10240 bytes at 44.1 kHz stereo).
+constexpr pa_usec_t fragmentUsec = 58000;
+} // namespace
+
+PulseWaveInDevice::PulseWaveInDevice(std::unique_ptr<PulseConnection> connection,
+                                     WindowService& windows, WindowHandle notify)
+    : connection_(std::move(connection)), windows_(windows), notify_(notify) {}
+
+PulseWaveInDevice::~PulseWaveInDevice() {
+    {
+        PulseConnection::Lock lock(*connection_);
+        shutdown_ = true;
+        if (stream_ != nullptr) {
+            pa_stream_set_read_callback(stream_, nullptr, nullptr);
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
+                pa_stream_disconnect(stream_);
+            }
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        head_ = tail_ = nullptr;
+    }
+    connection_.reset(); // disconnects and stops the loop outside the lock
+}
+
+int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& format,
+                               PulseConnection::Deadline deadline) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16LE;
+    spec.rate = format.samplerate > 0 ? static_cast<std::uint32_t>(format.samplerate) : 0;
+    spec.channels = format.channels > 0 && format.channels <= static_cast<int>(PA_CHANNELS_MAX)
+                        ? static_cast<std::uint8_t>(format.channels)
+                        : 0;
+    if (!pa_sample_spec_valid(&spec)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    pa_channel_map map;
+    if (pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX) == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+
+    PulseConnection::Lock lock(*connection_);
+    stream_ = pa_stream_new(connection_->context(), "Vocarn", &spec, &map);
+    if (stream_ == nullptr) {
+        return MMSYSERR_ERROR;
+    }
+    pa_stream_set_state_callback(stream_, &PulseWaveInDevice::StateCallback, this);
+    pa_stream_set_read_callback(stream_, &PulseWaveInDevice::ReadCallback, this);
+
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1); // the server's default backlog
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentUsec, &spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                      PA_STREAM_DONT_MOVE | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr, flags) <
+        0) {
+        return MMSYSERR_ERROR;
+    }
+    connection_->Wait([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                      deadline);
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        return pa_context_errno(connection_->context()) == PA_ERR_NOENTITY ? MMSYSERR_BADDEVICEID
+                                                                           : MMSYSERR_ERROR;
+    }
+    connected_ = true;
+    return MMSYSERR_NOERROR;
+}
+
+bool PulseWaveInDevice::StreamReady() const {
+    return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+void PulseWaveInDevice::Cork(bool cork) {
+    if (StreamReady()) {
+        if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
+            pa_operation_unref(op); // no need to wait: Fill looks at started_
+        }
+    }
+}
+
+int PulseWaveInDevice::Prepare(WaveInHeader& hdr) {
+    if (hdr.data == nullptr || hdr.bufferLength == 0) {
+        return MMSYSERR_INVALPARAM;
+    }
+    PulseConnection::Lock lock(*connection_);
+    if ((hdr.flags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    hdr.flags = WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveInDevice::Unprepare(WaveInHeader& hdr) {
+    PulseConnection::Lock lock(*connection_);
+    if ((hdr.flags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    hdr.flags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveInDevice::AddBuffer(WaveInHeader& hdr) {
+    PulseConnection::Lock lock(*connection_);
+    if ((hdr.flags & WHDR_PREPARED) == 0) {
+        return WAVERR_UNPREPARED;
+    }
+    if ((hdr.flags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    if (!StreamReady()) {
+        return MMSYSERR_ERROR;
+    }
+    hdr.bytesRecorded = 0;
+    hdr.flags = (hdr.flags & ~WHDR_DONE) | WHDR_INQUEUE;
+    hdr.next = nullptr;
+    if (tail_ != nullptr) {
+        tail_->next = &hdr;
+    } else {
+        head_ = &hdr;
+    }
+    tail_ = &hdr;
+    Fill(); // sound the server kept while no buffer was free
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveInDevice::Start() {
+    PulseConnection::Lock lock(*connection_);
+    if (!StreamReady()) {
+        return MMSYSERR_ERROR;
+    }
+    started_ = true;
+    Cork(false);
+    Fill();
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveInDevice::Stop() {
+    PulseConnection::Lock lock(*connection_);
+    started_ = false;
+    Cork(true);
+    return MMSYSERR_NOERROR;
+}
+
+int PulseWaveInDevice::Reset() {
+    PulseConnection::Lock lock(*connection_);
+    started_ = false;
+    Cork(true);
+    while (head_ != nullptr) {
+        HandBackHead();
+    }
+    return MMSYSERR_NOERROR;
+}
+
+std::uint64_t PulseWaveInDevice::SilenceBytes() const {
+    PulseConnection::Lock lock(*connection_);
+    return silenceBytes_;
+}
+
+void PulseWaveInDevice::HandBackHead() {
+    WaveInHeader* hdr = head_;
+    head_ = hdr->next;
+    if (head_ == nullptr) {
+        tail_ = nullptr;
+    }
+    hdr->next = nullptr;
+    hdr->flags = (hdr->flags | WHDR_DONE) & ~WHDR_INQUEUE;
+    windows_.PostMessage(notify_, MM_WIM_DATA, 0, reinterpret_cast<std::intptr_t>(hdr));
+}
+
+void PulseWaveInDevice::Fill() {
+    if (!started_ || shutdown_ || !StreamReady()) {
+        return;
+    }
+    // Only peek while a buffer can take the sound: otherwise it stays with the server.
+    while (head_ != nullptr) {
+        const size_t readable = pa_stream_readable_size(stream_);
+        if (readable == static_cast<size_t>(-1) || readable == 0) {
+            return;
+        }
+        const void* data = nullptr;
+        size_t nbytes = 0;
+        if (pa_stream_peek(stream_, &data, &nbytes) < 0 || nbytes == 0) {
+            return; // nothing there: nothing to drop
+        }
+        // A fragment larger than the free space is taken in parts: it stays peeked (not
+        // dropped) and peekOffset_ says how much of it has been copied already.
+        const size_t left = nbytes - peekOffset_;
+        const size_t room = head_->bufferLength - head_->bytesRecorded;
+        const size_t take = std::min(left, room);
+        std::uint8_t* to = head_->data + head_->bytesRecorded;
+        if (data != nullptr) {
+            std::memcpy(to, static_cast<const std::uint8_t*>(data) + peekOffset_, take);
+        } else {
+            std::memset(to, 0, take); // a hole in the stream: silence, counted
+            silenceBytes_ += take;
+        }
+        head_->bytesRecorded += static_cast<std::uint32_t>(take);
+        peekOffset_ += take;
+        if (peekOffset_ == nbytes) {
+            pa_stream_drop(stream_);
+            peekOffset_ = 0;
+        }
+        if (head_->bytesRecorded == head_->bufferLength) {
+            HandBackHead();
+        }
+    }
+}
+
+void PulseWaveInDevice::ReadCallback(pa_stream*, size_t, void* userdata) {
+    static_cast<PulseWaveInDevice*>(userdata)->Fill();
+}
+
+void PulseWaveInDevice::StateCallback(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseWaveInDevice*>(userdata);
+    self->connection_->Signal();
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (self->connected_ && !self->shutdown_ && !self->failureReported_ &&
+        (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)) {
+        self->failureReported_ = true;
+        self->started_ = false;
+        self->windows_.PostMessage(
+            self->notify_, WIM_DEVICE_FAILED,
+            static_cast<std::uintptr_t>(pa_context_errno(self->connection_->context())), 0);
+    }
+}
+
+} // namespace platform
