@@ -1,0 +1,201 @@
+#include "capture/WaveInRecorder.h"
+
+#include <utility>
+
+using platform::WaveInHeader;
+
+WaveInRecorder::WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn)
+    : windows_(windows), waveIn_(waveIn) {}
+
+WaveInRecorder::~WaveInRecorder() {
+    if (IsRecording()) {
+        StopRecord();
+    }
+    CloseMessageWindow();
+}
+
+void WaveInRecorder::setEvents(WaveInRecorderEvents* events) {
+    events_ = events;
+}
+
+bool WaveInRecorder::IsRecording() const {
+    return device_ != nullptr;
+}
+
+bool WaveInRecorder::StopRecord() {
+    if (device_ != nullptr) {
+        // The reset hands every queued buffer back; they are posted to the message window,
+        // which is gone before the loop dispatches them.
+        device_->Stop();
+        device_->Reset();
+        CloseDevice(buffers_.size());
+    }
+    CloseMessageWindow();
+    return true;
+}
+
+bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels) {
+    if (device_ != nullptr) {
+        return false; // the running recording keeps its buffers
+    }
+    if (bufferCount_ < 1 || bufferSize_ < 2) {
+        return false; // no buffer that could hold a sample
+    }
+
+    // 1. A fresh ring. Buffers that a GotData handler still holds (it stopped and restarts
+    // the recording) live on until that handler has returned.
+    if (delivering_ > 0) {
+        retired_ = std::move(buffers_);
+    }
+    buffers_ = std::vector<WaveInBuffer>(static_cast<std::size_t>(bufferCount_));
+    deviceFailed_ = false;
+
+    // 2. The window the device posts to.
+    OpenMessageWindow();
+
+    // 3., 4. Open the selected device (-1: the default input) for 16-bit PCM.
+    platform::WaveInFormat format;
+    format.samplerate = samplerate;
+    format.channels = Channels;
+    int error = platform::MMSYSERR_NOERROR;
+    device_ = waveIn_.Open(selectedDevice_, format, windows_, messageWindow_, error);
+    if (device_ == nullptr) {
+        CloseMessageWindow();
+        return false;
+    }
+
+    // 5. Prepare each buffer. The device is given whole samples only, so an odd BufferSize
+    // never lets it write past the sample array.
+    const std::size_t samples = static_cast<std::size_t>(bufferSize_ / 2);
+    for (std::size_t i = 0; i < buffers_.size(); ++i) {
+        WaveInBuffer& b = buffers_[i];
+        b.intBuffer.assign(samples, 0);
+        b.hdr.data = reinterpret_cast<std::uint8_t*>(b.intBuffer.data());
+        b.hdr.bufferLength = static_cast<std::uint32_t>(samples * sizeof(std::int16_t));
+        b.hdr.user = i;
+        if (device_->Prepare(b.hdr) != platform::MMSYSERR_NOERROR) {
+            CloseDevice(i);
+            CloseMessageWindow();
+            return false;
+        }
+    }
+
+    // 6. Start, then 7. queue every buffer in index order.
+    if (device_->Start() != platform::MMSYSERR_NOERROR) {
+        CloseDevice(buffers_.size());
+        CloseMessageWindow();
+        return false;
+    }
+    ++recording_;
+    for (WaveInBuffer& b : buffers_) {
+        device_->AddBuffer(b.hdr);
+    }
+    return true;
+}
+
+void WaveInRecorder::CloseDevice(std::size_t preparedCount) {
+    for (std::size_t i = 0; i < preparedCount; ++i) {
+        device_->Unprepare(buffers_[i].hdr);
+    }
+    device_.reset();
+}
+
+std::int32_t WaveInRecorder::BufferCount() const {
+    return bufferCount_;
+}
+
+void WaveInRecorder::setBufferCount(std::int32_t v) {
+    bufferCount_ = v;
+}
+
+std::int32_t WaveInRecorder::BufferSize() const {
+    return bufferSize_;
+}
+
+void WaveInRecorder::setBufferSize(std::int32_t bytes) {
+    bufferSize_ = bytes;
+}
+
+std::int32_t WaveInRecorder::DeviceCount() {
+    return waveIn_.DeviceCount();
+}
+
+std::string WaveInRecorder::DeviceName(std::int32_t Index) {
+    return waveIn_.DeviceName(Index);
+}
+
+bool WaveInRecorder::SelectDevice(std::int32_t Index) {
+    if (Index < 0 || Index > DeviceCount() - 1) {
+        return false;
+    }
+    selectedDevice_ = Index;
+    return true;
+}
+
+std::int32_t WaveInRecorder::SelectedDevice() const {
+    return selectedDevice_;
+}
+
+bool WaveInRecorder::DeviceFailed() const {
+    return deviceFailed_;
+}
+
+platform::WindowHandle WaveInRecorder::MessageWindow() const {
+    return messageWindow_;
+}
+
+void WaveInRecorder::OpenMessageWindow() {
+    CloseMessageWindow();
+    messageWindow_ = windows_.CreateWindow(
+        [this](platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+               std::intptr_t lParam) { return WindowProc(hWnd, uMsg, wParam, lParam); });
+}
+
+void WaveInRecorder::CloseMessageWindow() {
+    if (messageWindow_ != 0) {
+        windows_.DestroyWindow(std::exchange(messageWindow_, 0));
+    }
+}
+
+std::intptr_t WaveInRecorder::WindowProc(platform::WindowHandle, std::uint32_t uMsg, std::uintptr_t,
+                                         std::intptr_t lParam) {
+    if (uMsg == platform::MM_WIM_DATA) {
+        OnData(lParam);
+    } else if (uMsg == platform::WIM_DEVICE_FAILED) {
+        deviceFailed_ = true;
+    }
+    return 0;
+}
+
+void WaveInRecorder::OnData(std::intptr_t lParam) {
+    if (device_ == nullptr) {
+        return;
+    }
+    // Only a header of this recording's ring is taken; its address is compared, never read
+    // before it matches.
+    WaveInBuffer* buffer = nullptr;
+    for (WaveInBuffer& b : buffers_) {
+        if (reinterpret_cast<std::intptr_t>(&b.hdr) == lParam) {
+            buffer = &b;
+            break;
+        }
+    }
+    if (buffer == nullptr || (buffer->hdr.flags & platform::WHDR_INQUEUE) != 0) {
+        return;
+    }
+    const WaveInHeader copy = buffer->hdr;
+    std::int32_t lngLen = static_cast<std::int32_t>(copy.bytesRecorded);
+    const std::uint64_t recording = recording_;
+    ++delivering_;
+    if (events_ != nullptr) {
+        events_->GotData(std::span<std::int16_t>(buffer->intBuffer), lngLen);
+    }
+    --delivering_;
+    // Give the buffer back to the device unless the handler stopped this recording.
+    if (device_ != nullptr && recording_ == recording) {
+        device_->AddBuffer(buffer->hdr);
+    }
+    if (delivering_ == 0) {
+        retired_.clear();
+    }
+}

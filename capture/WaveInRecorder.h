@@ -1,0 +1,103 @@
+#pragma once
+
+#include "platform/WaveInService.h"
+#include "platform/WindowService.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+// The owner of a WaveInRecorder receives each filled capture buffer here.
+class WaveInRecorderEvents {
+public:
+    virtual ~WaveInRecorderEvents() = default;
+    // intBuffer: the buffer's whole sample array (BufferSize/2 elements); lngLen: valid bytes.
+    // The handler may change the samples in place, read IsRecording and stop the recording;
+    // the array is handed back to the device when it returns, so keep a copy of what is
+    // needed later.
+    virtual void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) = 0;
+};
+
+// Captures 16-bit PCM from one capture device into a ring of BufferCount buffers of
+// BufferSize bytes and hands every filled buffer to its owner through GotData, on the
+// user-interface thread.
+//
+// Each recording has a message window of its own: the device posts MM_WIM_DATA to it for
+// every buffer it hands back, and the window's procedure delivers the buffer and queues it
+// again. StopRecord destroys the window, so buffers that the stop hands back are never
+// delivered. Everything runs on the user-interface thread.
+class WaveInRecorder {
+public:
+    // windows: the message-window service; waveIn: the capture service. Neither is owned.
+    WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn);
+    ~WaveInRecorder(); // stops a running capture
+    WaveInRecorder(const WaveInRecorder&) = delete;
+    WaveInRecorder& operator=(const WaveInRecorder&) = delete;
+
+    void setEvents(WaveInRecorderEvents* events);
+
+    bool IsRecording() const;
+    // Stops the device, takes back every buffer, closes the device and the message window.
+    // Always true.
+    bool StopRecord();
+    // Opens SelectedDevice() for 16-bit PCM at samplerate with Channels channels and starts
+    // filling buffers. False when the device refuses to open, prepare a buffer or start (all
+    // that was done is undone), when BufferCount is below 1 or BufferSize below 2, and while
+    // a recording runs (which then goes on untouched).
+    bool StartRecord(std::int32_t samplerate, std::int16_t Channels);
+
+    // Both take effect at the next StartRecord.
+    std::int32_t BufferCount() const;
+    void setBufferCount(std::int32_t v);
+    std::int32_t BufferSize() const;
+    void setBufferSize(std::int32_t bytes);
+
+    std::int32_t DeviceCount();
+    std::string DeviceName(std::int32_t Index);
+    // Selects the device the next StartRecord opens. False for an index outside
+    // 0 .. DeviceCount() - 1, which leaves the selection as it was.
+    bool SelectDevice(std::int32_t Index);
+    std::int32_t SelectedDevice() const;
+
+    // True once the device of the running recording has reported that it stopped working
+    // (its source went away, the sound server ended); cleared by StartRecord.
+    bool DeviceFailed() const;
+
+    // The message window of the running recording (0 when idle); its procedure delivers
+    // the buffers.
+    platform::WindowHandle MessageWindow() const;
+
+private:
+    struct WaveInBuffer {
+        platform::WaveInHeader hdr;
+        std::vector<std::int16_t> intBuffer;
+    };
+
+    std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+                             std::intptr_t lParam);
+    void OnData(std::intptr_t lParam);
+    void OpenMessageWindow();
+    void CloseMessageWindow();
+    void CloseDevice(std::size_t preparedCount);
+
+    platform::WindowService& windows_;
+    platform::WaveInService& waveIn_;
+    WaveInRecorderEvents* events_ = nullptr;
+
+    std::int32_t selectedDevice_ = -1;
+    std::int32_t bufferSize_ = 10240;
+    std::int32_t bufferCount_ = 5;
+    // The buffers of the current (or last) recording; never resized while the device holds
+    // them, so their addresses stay fixed.
+    std::vector<WaveInBuffer> buffers_;
+    // The buffers a start replaced while one of them was being delivered: kept until that
+    // delivery has returned.
+    std::vector<WaveInBuffer> retired_;
+    platform::WindowHandle messageWindow_ = 0;
+    std::unique_ptr<platform::WaveInDevice> device_; // open: IsRecording
+    std::uint64_t recording_ = 0;                    // counts the starts
+    int delivering_ = 0;                             // GotData calls in progress
+    bool deviceFailed_ = false;
+};

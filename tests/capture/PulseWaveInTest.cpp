@@ -1,0 +1,253 @@
+// Capture against the private sound server of the test run (PULSE_SERVER).
+#include "platform/PulseWaveIn.h"
+#include "capture/WaveInRecorder.h"
+
+#include "EventPump.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+
+using namespace platform;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray Pactl(const QStringList& args) {
+    QProcess p;
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+        ADD_FAILURE() << "pactl " << args.join(' ').toStdString()
+                      << " failed: " << p.readAllStandardError().toStdString();
+        return {};
+    }
+    return p.readAllStandardOutput();
+}
+
+struct ServerSource {
+    int index;
+    std::string name;
+    std::string description;
+    bool monitor;
+};
+
+// The server's sources as pactl reports them, in the order Vocarn lists devices: input
+// sources, then monitors, each by index.
+std::vector<ServerSource> SourcesInDeviceOrder() {
+    std::vector<ServerSource> sources;
+    const auto doc = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "sources"}));
+    for (const auto& v : doc.array()) {
+        const QJsonObject o = v.toObject();
+        sources.push_back(
+            {o["index"].toInt(), o["name"].toString().toStdString(),
+             o["description"].toString().toStdString(),
+             o["properties"].toObject()["device.class"].toString() == QStringLiteral("monitor")});
+    }
+    std::stable_sort(sources.begin(), sources.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.monitor, a.index) < std::tie(b.monitor, b.index);
+    });
+    return sources;
+}
+
+std::int32_t DeviceIndexOf(const std::string& name) {
+    const auto sources = SourcesInDeviceOrder();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].name == name) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    ADD_FAILURE() << "no source " << name;
+    return -1;
+}
+
+// Points PULSE_SERVER elsewhere for the life of the object.
+class ServerOverride {
+public:
+    explicit ServerOverride(const std::string& address) {
+        if (const char* old = std::getenv("PULSE_SERVER")) {
+            saved_ = old;
+        }
+        ::setenv("PULSE_SERVER", address.c_str(), 1);
+    }
+    ~ServerOverride() { ::setenv("PULSE_SERVER", saved_.c_str(), 1); }
+
+private:
+    std::string saved_;
+};
+
+// Copies every delivered block.
+class Collect : public WaveInRecorderEvents {
+public:
+    std::vector<std::int16_t> samples;
+    int blocks = 0;
+    void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) override {
+        samples.insert(samples.end(), intBuffer.begin(), intBuffer.begin() + lngLen / 2);
+        ++blocks;
+    }
+};
+
+} // namespace
+
+TEST(PulseWaveIn, ListsTheServerSourcesInputsFirstByDescription) {
+    const auto expected = SourcesInDeviceOrder();
+    std::vector<std::string> names;
+    for (const auto& s : expected) {
+        names.push_back(s.name);
+    }
+    // The private server's sources: two inputs, then the null sink's monitor.
+    ASSERT_EQ(names,
+              (std::vector<std::string>{"vocarn_sine", "vocarn_pipe", "vocarn_null.monitor"}));
+
+    PulseWaveIn waveIn;
+    ASSERT_EQ(waveIn.DeviceCount(), static_cast<std::int32_t>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(waveIn.DeviceName(static_cast<std::int32_t>(i)), expected[i].description);
+    }
+    EXPECT_EQ(waveIn.DeviceName(static_cast<std::int32_t>(expected.size())), "");
+    EXPECT_EQ(waveIn.DeviceName(-1), "");
+}
+
+TEST(PulseWaveIn, UnknownDeviceFailsQuicklyWithoutAWindowLeft) {
+    WindowService windows;
+    PulseWaveIn waveIn;
+    const WindowHandle w = windows.CreateWindow({});
+    const std::int32_t count = waveIn.DeviceCount();
+    ASSERT_GT(count, 0);
+    for (const std::int32_t device : {count, count + 7, -2}) {
+        int error = 0;
+        const auto start = Clock::now();
+        EXPECT_EQ(waveIn.Open(device, WaveInFormat{}, windows, w, error), nullptr);
+        EXPECT_LT(Clock::now() - start, 2s);
+        EXPECT_EQ(error, MMSYSERR_BADDEVICEID) << "device " << device;
+    }
+}
+
+TEST(PulseWaveIn, WithoutAServerEverythingFailsWithinTwoSeconds) {
+    // Nothing listens at the first address; the second accepts connections and never
+    // answers, as a hung server would.
+    const std::string dir = ::testing::TempDir();
+    const std::string hungPath = dir + "/vocarn-hung-" + std::to_string(::getpid());
+    ::unlink(hungPath.c_str());
+    const int hung = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(hung, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(hungPath.size(), sizeof addr.sun_path);
+    std::copy(hungPath.begin(), hungPath.end(), addr.sun_path);
+    ASSERT_EQ(::bind(hung, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(hung, 4), 0);
+
+    for (const std::string& server : {"unix:" + dir + "/vocarn-nothing-here", "unix:" + hungPath}) {
+        SCOPED_TRACE(server);
+        ServerOverride override(server);
+        WindowService windows;
+        PulseWaveIn waveIn;
+        WaveInRecorder recorder(windows, waveIn);
+
+        auto start = Clock::now();
+        EXPECT_EQ(recorder.DeviceCount(), 0);
+        EXPECT_LT(Clock::now() - start, 2s);
+        EXPECT_FALSE(recorder.SelectDevice(0));
+
+        start = Clock::now();
+        EXPECT_FALSE(recorder.StartRecord(44100, 2));
+        EXPECT_LT(Clock::now() - start, 2s);
+        EXPECT_FALSE(recorder.IsRecording());
+        EXPECT_EQ(windows.WindowCount(), 0u);
+    }
+    ::close(hung);
+    ::unlink(hungPath.c_str());
+}
+
+TEST(PulseWaveIn, RecordsARampFromThePipeSourceWithoutLossOrRepeat) {
+    const char* fifo = std::getenv("VOCARN_TEST_PIPE");
+    ASSERT_NE(fifo, nullptr);
+    WindowService windows;
+    PulseWaveIn waveIn;
+    WaveInRecorder recorder(windows, waveIn);
+    Collect sink;
+    recorder.setEvents(&sink);
+    ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf("vocarn_pipe")));
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+
+    // Frame k of the ramp is (k % 32000 + 1, -(k % 32000 + 1)); written in 10 ms steps in
+    // real time, 2 s in all. The pipe stays open until the take is stopped.
+    constexpr int rampFrames = 88200;
+    const int fd = ::open(fifo, O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        std::vector<std::int16_t> chunk(441 * 2);
+        auto next = Clock::now();
+        for (int k = 0; k < rampFrames;) {
+            for (int i = 0; i < 441; ++i, ++k) {
+                const auto v = static_cast<std::int16_t>(k % 32000 + 1);
+                chunk[2 * i] = v;
+                chunk[2 * i + 1] = static_cast<std::int16_t>(-v);
+            }
+            const auto bytes = static_cast<ssize_t>(chunk.size() * sizeof(std::int16_t));
+            if (::write(fd, chunk.data(), static_cast<size_t>(bytes)) != bytes) {
+                break;
+            }
+            next += 10ms;
+            std::this_thread::sleep_until(next);
+        }
+        written = true;
+    });
+    PumpUntil([&] { return written.load(); }, 10s);
+    PumpFor(400ms); // the last fragments reach the buffers
+    recorder.StopRecord();
+    writer.join();
+    ::close(fd);
+
+    ASSERT_TRUE(written);
+    ASSERT_EQ(sink.samples.size() % 2, 0u);
+    const std::size_t frames = sink.samples.size() / 2;
+    // Everything but the partly filled buffer that the stop takes back arrives.
+    EXPECT_GE(frames, static_cast<std::size_t>(rampFrames - 2560));
+    EXPECT_LE(frames, static_cast<std::size_t>(rampFrames));
+    for (std::size_t k = 0; k < frames; ++k) {
+        const auto v = static_cast<std::int16_t>(k % 32000 + 1);
+        ASSERT_EQ(sink.samples[2 * k], v) << "frame " << k;
+        ASSERT_EQ(sink.samples[2 * k + 1], -v) << "frame " << k;
+    }
+    EXPECT_EQ(sink.blocks * 2560, static_cast<int>(frames)) << "only full buffers";
+}
+
+TEST(PulseWaveIn, RemovedSourceFailsTheTakeInsteadOfMovingIt) {
+    const QByteArray module =
+        Pactl({"load-module", "module-null-sink", "sink_name=vocarn_capture_gone"}).trimmed();
+    ASSERT_FALSE(module.isEmpty());
+    WindowService windows;
+    PulseWaveIn waveIn;
+    WaveInRecorder recorder(windows, waveIn);
+    Collect sink;
+    recorder.setEvents(&sink);
+    ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf("vocarn_capture_gone.monitor")));
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    EXPECT_TRUE(PumpUntil([&] { return sink.blocks >= 2; }, 3s)) << "the monitor delivers sound";
+
+    Pactl({"unload-module", QString::fromLatin1(module)});
+    EXPECT_TRUE(PumpUntil([&] { return recorder.DeviceFailed(); }, 3s));
+    // No sound from another source arrives after the failure.
+    const int blocks = sink.blocks;
+    PumpFor(300ms);
+    EXPECT_EQ(sink.blocks, blocks);
+    EXPECT_TRUE(recorder.StopRecord());
+    EXPECT_EQ(windows.WindowCount(), 0u);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/WaveInService.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+// A capture service driven by the test: a list of device names, failures on demand, a log
+// of every device call, and sound fed in by the test on the user-interface thread.
+//
+// Log lines: "open <device> <rate> <channels> <blockAlign> <bytesPerSec>", "prepare <user>",
+// "unprepare <user>", "start", "add <user>", "stop", "reset", "close" (user = the header's
+// user value). Failed calls are logged too, with " failed" appended.
+class ScriptedWaveIn final : public platform::WaveInService {
+public:
+    class Device;
+
+    std::vector<std::string> devices;
+    int openError = 0;      // not 0: Open fails with this number
+    int prepareFailAt = -1; // the Prepare call with this count (0 = first) of a device fails
+    int startError = 0;     // not 0: Start fails with this number
+    std::vector<std::string> log;
+
+    std::int32_t DeviceCount() override;
+    std::string DeviceName(std::int32_t index) override;
+    std::unique_ptr<platform::WaveInDevice>
+    Open(std::int32_t device, const platform::WaveInFormat& format,
+         platform::WindowService& windows, platform::WindowHandle notify, int& error) override;
+
+    // The open device, null when none is open.
+    Device* device() const { return open_; }
+    platform::WindowHandle notifyWindow() const { return notify_; }
+
+    // Feeds samples as the sound server would: into the queued buffers in order, handing
+    // back each full one. Samples no queued buffer can take are kept and go into the next
+    // buffer queued. Nothing is filled before Start or after Stop.
+    void Feed(std::span<const std::int16_t> samples);
+    // Posts the device-failure message as a lost sound server would.
+    void Fail(int error);
+    // User values of the buffers queued at the open device, in queue order.
+    std::vector<std::uintptr_t> Queued() const;
+
+private:
+    friend class Device;
+    Device* open_ = nullptr;
+    platform::WindowHandle notify_ = 0;
+};
+
+class ScriptedWaveIn::Device final : public platform::WaveInDevice {
+public:
+    Device(ScriptedWaveIn& owner, platform::WindowService& windows, platform::WindowHandle notify);
+    ~Device() override;
+
+    int Prepare(platform::WaveInHeader& hdr) override;
+    int Unprepare(platform::WaveInHeader& hdr) override;
+    int AddBuffer(platform::WaveInHeader& hdr) override;
+    int Start() override;
+    int Stop() override;
+    int Reset() override;
+    std::uint64_t SilenceBytes() const override { return 0; }
+
+private:
+    friend class ScriptedWaveIn;
+    void Fill();
+    void HandBackHead();
+    void Log(const std::string& call, const platform::WaveInHeader* hdr, int result);
+
+    ScriptedWaveIn& owner_;
+    platform::WindowService& windows_;
+    platform::WindowHandle notify_;
+    std::deque<platform::WaveInHeader*> queue_;
+    std::deque<std::int16_t> pending_; // fed, not yet taken by a buffer
+    int prepareCalls_ = 0;
+    bool started_ = false;
+};
