@@ -1,5 +1,6 @@
 #include "dsp/IIRFilter.h"
 
+#include "dsp/BandCascade.h"
 #include "dsp/SampleRounding.h"
 
 #include <cmath>
@@ -10,62 +11,16 @@ namespace {
 constexpr double kTwoPi = static_cast<double>(6.2831855f);
 constexpr double kLn2 = static_cast<double>(0.6931472f);
 
-} // namespace
-
-// The filter's working copy for one block: coefficients widened to double (exactly),
-// history as singles.
-struct IIRFilter::Section {
-    double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-
-    // One step of the recurrence on an input already scaled to about -1..1.
-    float step(double x) {
-        const float y = static_cast<float>(
-            b0 * x + b1 * static_cast<double>(x1) + b2 * static_cast<double>(x2) -
-            a1 * static_cast<double>(y1) - a2 * static_cast<double>(y2));
-        x2 = x1;
-        x1 = static_cast<float>(x);
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
-
-    std::int16_t step16(std::int16_t s) {
-        const float y = step(static_cast<double>(s) / 32767.0);
-        if (y > 1.0f) {
-            return 32767;
-        }
-        if (y < -1.0f) {
-            return -32768;
-        }
-        if (y != y) {
-            return 0;
-        }
-        return static_cast<std::int16_t>(
-            sample_rounding::roundHalfEven(static_cast<double>(y) * 32767.0));
-    }
-};
-
-namespace {
-
-using Section = IIRFilter::Section;
-
-template <int N>
-void cascade(Section* sec, std::span<std::int16_t> samples) {
-    Section s[N];
-    for (int k = 0; k < N; ++k) {
-        s[k] = sec[k];
-    }
-    for (std::int16_t& v : samples) {
-        std::int16_t t = v;
-        for (int k = 0; k < N; ++k) {
-            t = s[k].step16(t);
-        }
-        v = t;
-    }
-    for (int k = 0; k < N; ++k) {
-        sec[k] = s[k];
-    }
+// One step of the recurrence on an input x scaled to about -1..1; the history keeps x
+// rounded to single.
+float step(IIRFilter::Section& s, double x) {
+    const float y =
+        static_cast<float>(s.b0 * x + s.b1 * s.x1 + s.b2 * s.x2 - s.a1 * s.y1 - s.a2 * s.y2);
+    s.x2 = s.x1;
+    s.x1 = static_cast<double>(static_cast<float>(x));
+    s.y2 = s.y1;
+    s.y1 = static_cast<double>(y);
+    return y;
 }
 
 } // namespace
@@ -82,6 +37,13 @@ IIRFilter::Section IIRFilter::section() const {
     s.y1 = y1_;
     s.y2 = y2_;
     return s;
+}
+
+void IIRFilter::store(const Section& s) {
+    x1_ = static_cast<float>(s.x1);
+    x2_ = static_cast<float>(s.x2);
+    y1_ = static_cast<float>(s.y1);
+    y2_ = static_cast<float>(s.y2);
 }
 
 void IIRFilter::setBandwidth(float v) {
@@ -195,8 +157,21 @@ void IIRFilter::ProcessSamples_16bit(std::span<std::int16_t> intSamples) {
     if (!enabled_) {
         return;
     }
-    IIRFilter* self = this;
-    ProcessCascade_16bit(std::span<IIRFilter>(self, 1), intSamples);
+    Section s = section();
+    for (std::int16_t& v : intSamples) {
+        const float y = step(s, static_cast<double>(v) / 32767.0);
+        if (y > 1.0f) {
+            v = 32767;
+        } else if (y < -1.0f) {
+            v = -32768;
+        } else if (y != y) {
+            v = 0;
+        } else {
+            v = static_cast<std::int16_t>(
+                sample_rounding::roundHalfEven(static_cast<double>(y) * 32767.0));
+        }
+    }
+    store(s);
 }
 
 void IIRFilter::ProcessSamples_8bit(std::span<std::uint8_t> btSamples) {
@@ -205,7 +180,7 @@ void IIRFilter::ProcessSamples_8bit(std::span<std::uint8_t> btSamples) {
     }
     Section s = section();
     for (std::uint8_t& v : btSamples) {
-        const float y = s.step((static_cast<double>(v) - 128.0) / 127.0);
+        const float y = step(s, (static_cast<double>(v) - 128.0) / 127.0);
         if (y > 1.0f) {
             v = 255;
         } else if (y < -1.0f) {
@@ -217,19 +192,22 @@ void IIRFilter::ProcessSamples_8bit(std::span<std::uint8_t> btSamples) {
                 sample_rounding::roundHalfEven(static_cast<double>(y) * 127.0 + 128.0));
         }
     }
-    x1_ = s.x1;
-    x2_ = s.x2;
-    y1_ = s.y1;
-    y2_ = s.y2;
+    store(s);
 }
 
 void IIRFilter::ProcessCascade_16bit(std::span<IIRFilter> filters,
                                      std::span<std::int16_t> intSamples) {
-    constexpr int kMax = 10;
+    if (!BandCascade::available()) {
+        for (IIRFilter& f : filters) {
+            f.ProcessSamples_16bit(intSamples);
+        }
+        return;
+    }
+    constexpr int kMax = BandCascade::kLanes;
     IIRFilter* active[kMax];
     std::size_t start = 0;
-    // Work in groups of at most kMax enabled filters; each group sees the previous group's
-    // output, which is what band after band gives.
+    // Groups of at most kMax enabled filters; each group takes the previous group's output,
+    // which is what filter after filter gives.
     while (start < filters.size()) {
         int n = 0;
         std::size_t i = start;
@@ -246,44 +224,12 @@ void IIRFilter::ProcessCascade_16bit(std::span<IIRFilter> filters,
         for (int k = 0; k < n; ++k) {
             sec[k] = active[k]->section();
         }
-        switch (n) {
-        case 1:
-            cascade<1>(sec, intSamples);
-            break;
-        case 2:
-            cascade<2>(sec, intSamples);
-            break;
-        case 3:
-            cascade<3>(sec, intSamples);
-            break;
-        case 4:
-            cascade<4>(sec, intSamples);
-            break;
-        case 5:
-            cascade<5>(sec, intSamples);
-            break;
-        case 6:
-            cascade<6>(sec, intSamples);
-            break;
-        case 7:
-            cascade<7>(sec, intSamples);
-            break;
-        case 8:
-            cascade<8>(sec, intSamples);
-            break;
-        case 9:
-            cascade<9>(sec, intSamples);
-            break;
-        default:
-            cascade<10>(sec, intSamples);
-            break;
-        }
+        BandCascade cascade;
+        cascade.load(sec, n);
+        cascade.process(intSamples);
+        cascade.store(sec);
         for (int k = 0; k < n; ++k) {
-            IIRFilter& f = *active[k];
-            f.x1_ = sec[k].x1;
-            f.x2_ = sec[k].x2;
-            f.y1_ = sec[k].y1;
-            f.y2_ = sec[k].y2;
+            active[k]->store(sec[k]);
         }
     }
 }

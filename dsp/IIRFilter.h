@@ -48,8 +48,13 @@ public:
     static void ProcessCascade_16bit(std::span<IIRFilter> filters,
                                      std::span<std::int16_t> intSamples);
 
-    // The working copy of coefficients and history that the block loops use.
-    struct Section;
+    // The working copy of coefficients and history that the block loops use: coefficients
+    // widened to double (exactly), and the history as doubles that always hold single
+    // values, so that each value is widened once, when it is made.
+    struct Section {
+        double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    };
 
     // Coefficients as stored (for inspection).
     float b0() const { return b0_; }
@@ -58,9 +63,12 @@ public:
     float a1() const { return a1_; }
     float a2() const { return a2_; }
 
+    // The coefficients and history as a working copy, and the history written back from one.
+    Section section() const;
+    void store(const Section& s);
+
 private:
     void recompute();
-    Section section() const;
 
     float b0_ = 0, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     float x1_ = 0, x2_ = 0;

@@ -2,6 +2,7 @@
 
 #include "common/RaisedError.h"
 #include "dsp/SampleRounding.h"
+#include "dsp/TargetClones.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -23,6 +24,35 @@ constexpr double kPi = static_cast<double>(3.1415927f);
 constexpr double kMaxEchoLine = 67108864.0;
 
 constexpr std::int32_t kMaxBands = 10;
+
+// Each sample times the factor, rounded once to single, clipped to 16 bits.
+VOCARN_TARGET_CLONES void amplifyLoop(std::int16_t* p, std::size_t n, float factor) {
+    for (std::size_t i = 0; i < n; ++i) {
+        float v = static_cast<float>(p[i]) * factor;
+        v = v > 32767.0f ? 32767.0f : v;
+        v = v < -32768.0f ? -32768.0f : v;
+        // Round halves to even: 1.5 * 2^23 makes the unit in the last place 1.
+        v = (v + 12582912.0f) - 12582912.0f;
+        p[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(v));
+    }
+}
+
+// One run of the echo over samples p and the line elements l that they meet: the clipped
+// sum becomes the sample, the line keeps it times the amplitude, rounded and clipped.
+VOCARN_TARGET_CLONES void echoRun(std::int16_t* __restrict p, std::int16_t* __restrict l,
+                                  std::size_t n, double amp) {
+    for (std::size_t i = 0; i < n; ++i) {
+        std::int32_t sum = static_cast<std::int32_t>(p[i]) + static_cast<std::int32_t>(l[i]);
+        sum = sum > 32767 ? 32767 : sum;
+        sum = sum < -32768 ? -32768 : sum;
+        p[i] = static_cast<std::int16_t>(sum);
+        double r = static_cast<double>(sum) * amp;
+        r = r > 32767.0 ? 32767.0 : r;
+        r = r < -32768.0 ? -32768.0 : r;
+        r = sample_rounding::roundHalfEven(r);
+        l[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(r));
+    }
+}
 
 } // namespace
 
@@ -202,17 +232,7 @@ void clsDSP::amplify(std::span<std::int16_t> s) const {
     // An infinite factor would turn silence into NaN; the largest finite one clips every
     // other sample exactly as infinity does and keeps silence silent.
     factor = std::min(factor, FLT_MAX);
-    std::int16_t* p = s.data();
-    const std::size_t n = s.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        // The product of a 16-bit value and a single, rounded once to single.
-        float v = static_cast<float>(p[i]) * factor;
-        v = v > 32767.0f ? 32767.0f : v;
-        v = v < -32768.0f ? -32768.0f : v;
-        // Round halves to even: 1.5 * 2^23 makes the unit in the last place 1.
-        v = (v + 12582912.0f) - 12582912.0f;
-        p[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(v));
-    }
+    amplifyLoop(s.data(), s.size(), factor);
 }
 
 void clsDSP::echo(std::span<std::int16_t> s) {
@@ -228,7 +248,6 @@ void clsDSP::echo(std::span<std::int16_t> s) {
     }
     amp = std::clamp(amp, -65536.0, 65536.0);
 
-    std::int16_t* line = echoLine_.data();
     std::int16_t* p = s.data();
     std::size_t remaining = s.size();
     std::size_t pos = echoPosition_;
@@ -236,18 +255,7 @@ void clsDSP::echo(std::span<std::int16_t> s) {
     // of the line has no dependency inside it.
     while (remaining > 0) {
         const std::size_t run = std::min(remaining, len - pos);
-        std::int16_t* l = line + pos;
-        for (std::size_t i = 0; i < run; ++i) {
-            std::int32_t sum = static_cast<std::int32_t>(p[i]) + static_cast<std::int32_t>(l[i]);
-            sum = sum > 32767 ? 32767 : sum;
-            sum = sum < -32768 ? -32768 : sum;
-            p[i] = static_cast<std::int16_t>(sum);
-            double r = static_cast<double>(sum) * amp;
-            r = r > 32767.0 ? 32767.0 : r;
-            r = r < -32768.0 ? -32768.0 : r;
-            r = sample_rounding::roundHalfEven(r);
-            l[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(r));
-        }
+        echoRun(p, echoLine_.data() + pos, run, amp);
         p += run;
         remaining -= run;
         pos += run;
@@ -258,53 +266,53 @@ void clsDSP::echo(std::span<std::int16_t> s) {
     echoPosition_ = pos;
 }
 
-void clsDSP::phaseShift(std::span<std::int16_t> s) {
-    const double fb = phaseShiftFeedback_;
-    const double wet = phaseShiftWet_;
-    const double dry = phaseShiftDry_;
-    const float upper = sweepUpper_;
-    const float lower = sweepLower_;
-    const float factor = sweepFactor_;
-    const float inverseFactor = static_cast<float>(1.0 / static_cast<double>(factor));
-    float sweep = sweepValue_;
-    float multiplier = sweepMultiplier_;
-    float x1 = allPassX_[0], x2 = allPassX_[1], x3 = allPassX_[2], x4 = allPassX_[3];
-    float y1 = allPassY_[0], y2 = allPassY_[1], y3 = allPassY_[2], y4 = allPassY_[3];
+// The phase shifter's state for one block, taken from the chain and given back after it;
+// a callable that turns one sample into the next output.
+struct clsDSP::PhaseShiftRun {
+    explicit PhaseShiftRun(const clsDSP& d)
+        : fb(d.phaseShiftFeedback_), wet(d.phaseShiftWet_), dry(d.phaseShiftDry_),
+          upper(d.sweepUpper_), lower(d.sweepLower_), factor(d.sweepFactor_),
+          inverseFactor(static_cast<float>(1.0 / static_cast<double>(d.sweepFactor_))),
+          sweep(d.sweepValue_), multiplier(d.sweepMultiplier_), x1(d.allPassX_[0]),
+          x2(d.allPassX_[1]), x3(d.allPassX_[2]), x4(d.allPassX_[3]), y1(d.allPassY_[0]),
+          y2(d.allPassY_[1]), y3(d.allPassY_[2]), y4(d.allPassY_[3]) {}
 
-    for (std::int16_t& v : s) {
-        const float x = static_cast<float>(static_cast<double>(v) / 32767.0);
+    void storeInto(clsDSP& d) const {
+        d.sweepValue_ = sweep;
+        d.sweepMultiplier_ = multiplier;
+        d.allPassX_[0] = x1;
+        d.allPassX_[1] = x2;
+        d.allPassX_[2] = x3;
+        d.allPassX_[3] = x4;
+        d.allPassY_[0] = y1;
+        d.allPassY_[1] = y2;
+        d.allPassY_[2] = y3;
+        d.allPassY_[3] = y4;
+    }
+
+    // One all-pass section: new y = c * (u + old y) - old x; x = u.
+    static float section(double c, float u, float& x, float& y) {
+        const float next = static_cast<float>(
+            c * (static_cast<double>(u) + static_cast<double>(y)) - static_cast<double>(x));
+        x = u;
+        y = next;
+        return next;
+    }
+
+    std::int16_t operator()(std::int16_t sample) {
+        const float x = static_cast<float>(static_cast<double>(sample) / 32767.0);
         const double sw = sweep;
         const double c = static_cast<float>((1.0 - sw) / (1.0 + sw));
-        float u = static_cast<float>(static_cast<double>(x) + static_cast<double>(y4) * fb);
-
-        float y = static_cast<float>(c * (static_cast<double>(u) + static_cast<double>(y1)) -
-                                     static_cast<double>(x1));
-        x1 = u;
-        y1 = y;
-        u = y;
-        y = static_cast<float>(c * (static_cast<double>(u) + static_cast<double>(y2)) -
-                               static_cast<double>(x2));
-        x2 = u;
-        y2 = y;
-        u = y;
-        y = static_cast<float>(c * (static_cast<double>(u) + static_cast<double>(y3)) -
-                               static_cast<double>(x3));
-        x3 = u;
-        y3 = y;
-        u = y;
-        y = static_cast<float>(c * (static_cast<double>(u) + static_cast<double>(y4)) -
-                               static_cast<double>(x4));
-        x4 = u;
-        y4 = y;
+        const float u = static_cast<float>(static_cast<double>(x) + static_cast<double>(y4) * fb);
+        const float y =
+            section(c, section(c, section(c, section(c, u, x1, y1), x2, y2), x3, y3), x4, y4);
         // Below 0 Hz the sweep gives sections with gain above 1, whose states can overflow.
         // A state that is no longer finite would turn every later output into NaN and so
         // silence the shifter for good, since set-ups keep the states: start them afresh.
-        if (!(std::fabs(y4) <= FLT_MAX)) {
+        if (!(std::fabs(y) <= FLT_MAX)) {
             x1 = x2 = x3 = x4 = 0.0f;
-            y1 = y2 = y3 = 0.0f;
-            y4 = 0.0f;
+            y1 = y2 = y3 = y4 = 0.0f;
         }
-
         const float out =
             static_cast<float>(wet * static_cast<double>(y) + dry * static_cast<double>(x));
 
@@ -314,17 +322,20 @@ void clsDSP::phaseShift(std::span<std::int16_t> s) {
         } else if (sweep < lower) {
             multiplier = factor;
         }
-        v = sample_rounding::clip16(static_cast<double>(out) * 32767.0);
+        return sample_rounding::clip16(static_cast<double>(out) * 32767.0);
     }
 
-    sweepValue_ = sweep;
-    sweepMultiplier_ = multiplier;
-    allPassX_[0] = x1;
-    allPassX_[1] = x2;
-    allPassX_[2] = x3;
-    allPassX_[3] = x4;
-    allPassY_[0] = y1;
-    allPassY_[1] = y2;
-    allPassY_[2] = y3;
-    allPassY_[3] = y4;
+    const double fb, wet, dry;
+    const float upper, lower, factor, inverseFactor;
+    float sweep, multiplier;
+    float x1, x2, x3, x4;
+    float y1, y2, y3, y4;
+};
+
+void clsDSP::phaseShift(std::span<std::int16_t> s) {
+    PhaseShiftRun run(*this);
+    for (std::int16_t& v : s) {
+        v = run(v);
+    }
+    run.storeInto(*this);
 }

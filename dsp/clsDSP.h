@@ -87,6 +87,8 @@ private:
     void echo(std::span<std::int16_t> s);
     void phaseShift(std::span<std::int16_t> s);
 
+    struct PhaseShiftRun;
+
     std::int32_t effectsUsed_ = 0;
 
     std::vector<std::int16_t> echoLine_;
