@@ -1,6 +1,7 @@
 #include "display/clsFourier.h"
 
 #include "common/RaisedError.h"
+#include "dsp/TargetClones.h"
 
 #include <chrono>
 #include <cmath>
@@ -20,6 +21,97 @@ std::uint32_t reverseBits(std::uint32_t value, std::int32_t bits) {
         value /= 2;
     }
     return result;
+}
+
+// The butterflies of one group: x[k] with x[k + h] for k = 0 ... h - 1. H, when not 0,
+// is h known in advance, so that short groups need no loop.
+template <std::size_t H>
+inline __attribute__((always_inline)) void butterflies(double* __restrict xr, double* __restrict xi,
+                                                       std::size_t h, const double* __restrict wr,
+                                                       const double* __restrict wi) {
+    const std::size_t count = H != 0 ? H : h;
+#pragma GCC ivdep
+    for (std::size_t k = 0; k < count; ++k) {
+        const double br = xr[k + count], bi = xi[k + count];
+        const double ar = xr[k], ai = xi[k];
+        const double tr = wr[k] * br - wi[k] * bi;
+        const double ti = bi * wr[k] + wi[k] * br;
+        xr[k + count] = ar - tr;
+        xi[k + count] = ai - ti;
+        xr[k] = ar + tr;
+        xi[k] = ai + ti;
+    }
+}
+
+// All passes of the transform in place on the bit-reversed values (real parts xr,
+// imaginary parts xi). The pass with half-span h runs butterflies on x[k] and x[k + h] in
+// groups of 2h, with the twiddle factors tw[h - 1 ...]: t = w * x[k + h];
+// x[k + h] = x[k] - t; x[k] = x[k] + t.
+VOCARN_TARGET_CLONES void butterflyPasses(double* __restrict xr, double* __restrict xi,
+                                          std::size_t n, const double* __restrict twRe,
+                                          const double* __restrict twIm) {
+    // Half-spans 1 and 2 together, group of four by group of four: each element goes
+    // through the same operations in the same order as in two separate passes.
+    std::size_t first = 2;
+    if (n >= 4) {
+        const double w1r = twRe[0], w1i = twIm[0];
+        const double w20r = twRe[1], w20i = twIm[1];
+        const double w21r = twRe[2], w21i = twIm[2];
+        for (std::size_t g = 0; g < n; g += 4) {
+            double r0 = xr[g], r1 = xr[g + 1], r2 = xr[g + 2], r3 = xr[g + 3];
+            double i0 = xi[g], i1 = xi[g + 1], i2 = xi[g + 2], i3 = xi[g + 3];
+            double tr = w1r * r1 - w1i * i1;
+            double ti = i1 * w1r + w1i * r1;
+            r1 = r0 - tr;
+            i1 = i0 - ti;
+            r0 = r0 + tr;
+            i0 = i0 + ti;
+            tr = w1r * r3 - w1i * i3;
+            ti = i3 * w1r + w1i * r3;
+            r3 = r2 - tr;
+            i3 = i2 - ti;
+            r2 = r2 + tr;
+            i2 = i2 + ti;
+            tr = w20r * r2 - w20i * i2;
+            ti = i2 * w20r + w20i * r2;
+            xr[g + 2] = r0 - tr;
+            xi[g + 2] = i0 - ti;
+            xr[g] = r0 + tr;
+            xi[g] = i0 + ti;
+            tr = w21r * r3 - w21i * i3;
+            ti = i3 * w21r + w21i * r3;
+            xr[g + 3] = r1 - tr;
+            xi[g + 3] = i1 - ti;
+            xr[g + 1] = r1 + tr;
+            xi[g + 1] = i1 + ti;
+        }
+        first = 4;
+    } else {
+        const double wr = twRe[0], wi = twIm[0];
+        const double tr = wr * xr[1] - wi * xi[1];
+        const double ti = xi[1] * wr + wi * xr[1];
+        xr[1] = xr[0] - tr;
+        xi[1] = xi[0] - ti;
+        xr[0] = xr[0] + tr;
+        xi[0] = xi[0] + ti;
+    }
+    for (std::size_t h = first; h < n; h *= 2) {
+        const double* wr = twRe + (h - 1);
+        const double* wi = twIm + (h - 1);
+        if (h == 4) {
+            for (std::size_t g = 0; g < n; g += 8) {
+                butterflies<4>(xr + g, xi + g, 4, wr, wi);
+            }
+        } else if (h == 8) {
+            for (std::size_t g = 0; g < n; g += 16) {
+                butterflies<8>(xr + g, xi + g, 8, wr, wi);
+            }
+        } else {
+            for (std::size_t g = 0; g < n; g += 2 * h) {
+                butterflies<0>(xr + g, xi + g, h, wr, wi);
+            }
+        }
+    }
 }
 
 [[noreturn]] void raiseIndexError() {
@@ -129,55 +221,6 @@ float clsFourier::Timing() const {
 void clsFourier::transform() {
     recompute_ = false;
     startCount_ = counterNow();
-
-    const std::size_t n = re_.size();
-    double* __restrict xr = re_.data();
-    double* __restrict xi = im_.data();
-
-    // Butterfly of x[a] and x[b] with w: t = w * x[b]; x[b] = x[a] - t; x[a] = x[a] + t.
-    auto butterfly = [xr, xi](std::size_t a, std::size_t b, double wr, double wi) {
-        const double tr = wr * xr[b] - wi * xi[b];
-        const double ti = xi[b] * wr + wi * xr[b];
-        xr[b] = xr[a] - tr;
-        xi[b] = xi[a] - ti;
-        xr[a] = xr[a] + tr;
-        xi[a] = xi[a] + ti;
-    };
-
-    // Half-span 1: every group uses w = 1.
-    {
-        const double wr = twiddleRe_[0], wi = twiddleIm_[0];
-        for (std::size_t g = 0; g < n; g += 2) {
-            butterfly(g, g + 1, wr, wi);
-        }
-    }
-    // Half-span 2.
-    if (n >= 4) {
-        const double w0r = twiddleRe_[1], w0i = twiddleIm_[1];
-        const double w1r = twiddleRe_[2], w1i = twiddleIm_[2];
-        for (std::size_t g = 0; g < n; g += 4) {
-            butterfly(g, g + 2, w0r, w0i);
-            butterfly(g + 1, g + 3, w1r, w1i);
-        }
-    }
-    for (std::size_t h = 4; h < n; h *= 2) {
-        const double* __restrict wr = twiddleRe_.data() + (h - 1);
-        const double* __restrict wi = twiddleIm_.data() + (h - 1);
-        for (std::size_t g = 0; g < n; g += 2 * h) {
-            double* __restrict ar = xr + g;
-            double* __restrict ai = xi + g;
-            double* __restrict br = xr + g + h;
-            double* __restrict bi = xi + g + h;
-            for (std::size_t k = 0; k < h; ++k) {
-                const double tr = wr[k] * br[k] - wi[k] * bi[k];
-                const double ti = bi[k] * wr[k] + wi[k] * br[k];
-                br[k] = ar[k] - tr;
-                bi[k] = ai[k] - ti;
-                ar[k] = ar[k] + tr;
-                ai[k] = ai[k] + ti;
-            }
-        }
-    }
-
+    butterflyPasses(re_.data(), im_.data(), re_.size(), twiddleRe_.data(), twiddleIm_.data());
     endCount_ = counterNow();
 }
