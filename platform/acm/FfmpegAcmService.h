@@ -9,6 +9,8 @@ class FfmpegAcmService final : public AcmService {
 public:
     std::unique_ptr<AcmStream> open(std::span<const std::uint8_t> source,
                                     std::span<const std::uint8_t> destination) override;
+    // AcmFormats::convertibleFrom, less the formats whose encoder this FFmpeg lacks.
+    std::vector<AcmFormatChoice> convertibleFormats(std::span<const std::uint8_t> source) override;
 };
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/acm/FfmpegAcmStream.h"
 
+#include "platform/acm/AcmFormats.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -13,35 +15,31 @@ namespace platform {
 
 namespace {
 
-constexpr std::uint16_t TagIeeeFloat = 3;
-
-// Rates beyond this are no capture device's and would make one second of buffer huge.
-constexpr std::uint32_t MaxRate = 768000;
-
 // The resampler holds back at most its filter length: 32 taps at the lower of the two
 // rates by default. Room for this many frames (scaled up for upsampling) on top of the
 // exact ratio keeps every conversion's output within the destination size reported.
 constexpr std::int64_t FilterRoom = 64;
 
-bool pcmRecordConsistent(const WaveFormat& f) {
-    return f.channels >= 1 && f.channels <= 2 && f.samplesPerSec >= 1 &&
-           f.samplesPerSec <= MaxRate && f.blockAlign == f.bitsPerSample / 8 * f.channels &&
-           f.avgBytesPerSec == static_cast<std::uint64_t>(f.blockAlign) * f.samplesPerSec;
-}
-
 // The interleaved sample format whose bytes are this record's audio as WAV stores it,
-// or AV_SAMPLE_FMT_NONE when the record is not a plain sample format.
-AVSampleFormat sampleFormatOf(const WaveFormat& f) {
-    if (f.formatTag == WaveFormat::TagPcm && f.bitsPerSample == 8) {
+// or AV_SAMPLE_FMT_NONE when the record needs a codec.
+AVSampleFormat plainSampleFormat(const WaveFormat& f) {
+    if (f.formatTag == AcmFormats::TagPcm && f.bitsPerSample == 8) {
         return AV_SAMPLE_FMT_U8;
     }
-    if (f.formatTag == WaveFormat::TagPcm && f.bitsPerSample == 16) {
+    if (f.formatTag == AcmFormats::TagPcm && f.bitsPerSample == 16) {
         return AV_SAMPLE_FMT_S16;
     }
-    if (f.formatTag == TagIeeeFloat && f.bitsPerSample == 32) {
+    if (f.formatTag == AcmFormats::TagIeeeFloat && f.bitsPerSample == 32) {
         return AV_SAMPLE_FMT_FLT;
     }
     return AV_SAMPLE_FMT_NONE;
+}
+
+// Whether the record is exactly the one Vocarn makes for its type, rate and channels.
+bool wellFormed(const WaveFormat& f) {
+    const auto made = AcmFormats::record(f.formatTag, static_cast<std::int32_t>(f.samplesPerSec),
+                                         static_cast<std::int16_t>(f.channels), f.bitsPerSample);
+    return made && *made == f;
 }
 
 } // namespace
@@ -52,15 +50,22 @@ void FfmpegAcmStream::SwrFree::operator()(SwrContext* s) const {
 
 std::unique_ptr<FfmpegAcmStream> FfmpegAcmStream::open(const WaveFormat& source,
                                                        const WaveFormat& destination) {
-    if (sampleFormatOf(source) != AV_SAMPLE_FMT_S16 || !pcmRecordConsistent(source)) {
+    if (plainSampleFormat(source) != AV_SAMPLE_FMT_S16 || !wellFormed(source)) {
         return nullptr;
     }
-    const AVSampleFormat outFormat = sampleFormatOf(destination);
-    if (outFormat == AV_SAMPLE_FMT_NONE || !pcmRecordConsistent(destination)) {
-        return nullptr;
-    }
-
     std::unique_ptr<FfmpegAcmStream> stream(new FfmpegAcmStream());
+    AVSampleFormat outFormat = plainSampleFormat(destination);
+    if (outFormat != AV_SAMPLE_FMT_NONE) {
+        if (!wellFormed(destination)) {
+            return nullptr;
+        }
+    } else {
+        stream->codec_ = FfmpegAcmEncoder::open(destination);
+        if (!stream->codec_) {
+            return nullptr;
+        }
+        outFormat = stream->codec_->sampleFormat();
+    }
     AVChannelLayout inLayout;
     AVChannelLayout outLayout;
     av_channel_layout_default(&inLayout, source.channels);
@@ -106,7 +111,8 @@ bool FfmpegAcmStream::size(std::int32_t sourceBytes, std::int32_t& destinationBy
     // ceil(in * out / in_rate), plus the filter's held-back frames at the output rate.
     const std::int64_t exact = (inFrames * outRate_ + inRate_ - 1) / inRate_;
     const std::int64_t room = FilterRoom * (1 + (outRate_ + inRate_ - 1) / inRate_);
-    const std::int64_t bytes = (exact + room) * outBlockAlign_;
+    const std::int64_t bytes =
+        codec_ ? codec_->maxOutputBytes(exact + room) : (exact + room) * outBlockAlign_;
     if (bytes > std::numeric_limits<std::int32_t>::max()) {
         return false;
     }
@@ -116,7 +122,7 @@ bool FfmpegAcmStream::size(std::int32_t sourceBytes, std::int32_t& destinationBy
 
 bool FfmpegAcmStream::prepareHeader(AcmStreamHeader& header) {
     if (prepared_ || !header.source || !header.destination || header.sourceLength < 0 ||
-        header.destinationLength < outBlockAlign_) {
+        header.destinationLength < (codec_ ? 1 : outBlockAlign_)) {
         return false;
     }
     prepared_ = &header;
@@ -132,6 +138,9 @@ bool FfmpegAcmStream::convert(AcmStreamHeader& header, AcmConvert how) {
         header.sourceLength > preparedSourceLength_ || header.destinationLength < 0 ||
         header.destinationLength > preparedDestinationLength_) {
         return false;
+    }
+    if (codec_) {
+        return convertThroughCodec(header, how);
     }
     const int inFrames = header.sourceLength / inBlockAlign_;
     const int room = header.destinationLength / outBlockAlign_;
@@ -155,6 +164,39 @@ bool FfmpegAcmStream::convert(AcmStreamHeader& header, AcmConvert how) {
     }
     header.destinationLengthUsed = total * outBlockAlign_;
     return true;
+}
+
+bool FfmpegAcmStream::convertThroughCodec(AcmStreamHeader& header, AcmConvert how) {
+    FfmpegAcmEncoder::Output out{header.destination, header.destinationLength, 0};
+    codec_->deliverPending(out);
+    const int inFrames = header.sourceLength / inBlockAlign_;
+    const int capacity = codec_->stagingCapacity();
+    // Input pieces small enough that the resampler's output fits the staging buffer.
+    const int piece = static_cast<int>(
+        std::max<std::int64_t>(1, std::int64_t{capacity / 2} * inRate_ / outRate_));
+    bool ok = true;
+    int done = 0;
+    while (ok && done < inFrames) {
+        const int n = std::min(piece, inFrames - done);
+        const std::uint8_t* in[1] = {header.source +
+                                     static_cast<std::ptrdiff_t>(done) * inBlockAlign_};
+        const int produced = swr_convert(swr_.get(), codec_->staging(), capacity, in, n);
+        ok = produced >= 0 && codec_->add(produced, out);
+        if (produced >= 0) {
+            done += n;
+        }
+    }
+    if (ok && how == AcmConvert::End) {
+        // A flush may take more than one staging buffer.
+        for (int produced = capacity; ok && produced > 0;) {
+            produced = swr_convert(swr_.get(), codec_->staging(), capacity, nullptr, 0);
+            ok = produced >= 0 && codec_->add(std::max(produced, 0), out);
+        }
+        ok = ok && codec_->finish(out);
+    }
+    header.sourceLengthUsed = done * inBlockAlign_;
+    header.destinationLengthUsed = out.used;
+    return ok;
 }
 
 bool FfmpegAcmStream::unprepareHeader(AcmStreamHeader& header) {

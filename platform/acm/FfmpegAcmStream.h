@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/acm/AcmStream.h"
+#include "platform/acm/FfmpegAcmEncoder.h"
 #include "platform/acm/WaveFormat.h"
 
 #include <cstdint>
@@ -10,12 +11,14 @@ struct SwrContext;
 
 namespace platform {
 
-// A conversion stream over libswresample: 16-bit PCM at any rate with 1 or 2 channels
-// into PCM (8 or 16 bit) or IEEE float (32 bit) at any rate with 1 or 2 channels. The
-// resampler consumes every whole input frame it is offered; what its filter still holds
-// comes out with later input or with the End conversion, so nothing is lost between
-// blocks and the total output of a recording is in * out_rate / in_rate frames.
-// Mono becomes stereo by copying the channel; stereo becomes mono as the mean of both.
+// A conversion stream from 16-bit PCM at any rate with 1 or 2 channels into any format of
+// AcmFormats. libswresample converts the rate, the channels and the sample format; PCM and
+// IEEE float come straight out of it, the other formats pass a libavcodec encoder
+// (FfmpegAcmEncoder). Every whole input frame offered is consumed; what the resampler's
+// filter or a partial codec block still holds comes out with later input or with the End
+// conversion, so nothing is lost between blocks and a recording's output holds
+// in * out_rate / in_rate frames (rounded up). Mono becomes stereo by copying the channel;
+// stereo becomes mono as the mean of both.
 class FfmpegAcmStream final : public AcmStream {
 public:
     // nullptr when the pair of formats is not one this stream converts.
@@ -34,8 +37,10 @@ private:
     };
 
     FfmpegAcmStream() = default;
+    bool convertThroughCodec(AcmStreamHeader& header, AcmConvert how);
 
     std::unique_ptr<SwrContext, SwrFree> swr_;
+    std::unique_ptr<FfmpegAcmEncoder> codec_; // none for PCM and IEEE float
     std::int32_t inRate_ = 0;
     std::int32_t outRate_ = 0;
     std::int32_t inBlockAlign_ = 0;

@@ -67,4 +67,9 @@ struct ScriptedAcm : platform::AcmService {
         }
         return std::make_unique<Stream>(*this);
     }
+
+    std::vector<platform::AcmFormatChoice>
+    convertibleFormats(std::span<const std::uint8_t>) override {
+        return {};
+    }
 };
