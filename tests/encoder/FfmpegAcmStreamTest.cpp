@@ -1,4 +1,5 @@
 #include "platform/acm/FfmpegAcmStream.h"
+#include "platform/acm/AcmFormats.h"
 #include "platform/acm/WaveFormat.h"
 
 #include <gtest/gtest.h>
@@ -278,4 +279,35 @@ TEST(FfmpegAcmStreamHeader, ConvertsOnlyThroughThePreparedHeader) {
     EXPECT_FALSE(stream->unprepareHeader(other));
     EXPECT_TRUE(stream->unprepareHeader(header));
     EXPECT_FALSE(stream->convert(header, AcmConvert::BlockAlign));
+}
+
+// Codec output that does not fit the destination is kept and delivered first by the next
+// conversions: in small pieces, the bytes are the same as with room for everything.
+TEST(FfmpegAcmStreamCodec, OutputBeyondTheDestinationComesWithTheNextCalls) {
+    const auto in = WaveFormat::pcm(22050, 1, 16);
+    const auto ima = *platform::AcmFormats::record(platform::AcmFormats::TagImaAdpcm, 22050, 1);
+    const auto input = tone(22050, 1, 22050);
+    auto roomy = FfmpegAcmStream::open(in, ima);
+    ASSERT_TRUE(roomy);
+    const auto expected = convertInBlocks(*roomy, in, input, 10240).bytes;
+    ASSERT_EQ(expected.size(), 22u * 512u); // 22050 samples in blocks of 1017
+
+    auto stream = FfmpegAcmStream::open(in, ima);
+    ASSERT_TRUE(stream);
+    std::vector<std::uint8_t> source(reinterpret_cast<const std::uint8_t*>(input.data()),
+                                     reinterpret_cast<const std::uint8_t*>(input.data()) + 44100);
+    std::vector<std::uint8_t> destination(300);
+    AcmStreamHeader header{source.data(), 44100, 0, destination.data(), 300, 0};
+    ASSERT_TRUE(stream->prepareHeader(header));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(stream->convert(header, AcmConvert::BlockAlign));
+    EXPECT_EQ(header.sourceLengthUsed, 44100);
+    got.insert(got.end(), destination.begin(), destination.begin() + header.destinationLengthUsed);
+    header.sourceLength = 0;
+    for (int call = 0; call < 100 && got.size() < expected.size(); ++call) {
+        ASSERT_TRUE(stream->convert(header, call < 50 ? AcmConvert::BlockAlign : AcmConvert::End));
+        got.insert(got.end(), destination.begin(),
+                   destination.begin() + header.destinationLengthUsed);
+    }
+    EXPECT_EQ(got, expected);
 }

@@ -1,5 +1,6 @@
 #include "AudioProbe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -92,9 +93,8 @@ std::string quoted(const std::string& path) {
 FfprobeInfo ffprobe(const std::string& path) {
     FfprobeInfo info;
     int status = 0;
-    info.text = run("ffprobe -v error -select_streams a:0 -show_entries "
-                    "stream=codec_name,codec_tag,sample_rate,channels,bits_per_sample,"
-                    "duration_ts,bit_rate -of default=noprint_wrappers=1 " +
+    info.text = run("ffprobe -v error -select_streams a:0 -show_streams -show_data "
+                    "-of default=noprint_wrappers=1 " +
                         quoted(path) + " 2>&1",
                     status);
     std::int64_t tag = 0, rate = 0, channels = 0, bits = 0;
@@ -110,6 +110,27 @@ FfprobeInfo ffprobe(const std::string& path) {
     info.bitsPerSample = static_cast<std::int32_t>(bits);
     toInt(valueOf(info.text, "duration_ts"), info.durationTs);
     toInt(valueOf(info.text, "bit_rate"), info.bitRate);
+    // "extradata=" then hex dump lines "00000000: f907 0100 ...  ascii"
+    const auto start = info.text.find("\nextradata=\n");
+    if (start != std::string::npos) {
+        std::istringstream lines(info.text.substr(start + 12));
+        std::string line;
+        while (std::getline(lines, line) && line.size() > 10 && line[8] == ':') {
+            const std::string hex = line.substr(10, std::min<std::size_t>(40, line.size() - 10));
+            for (std::size_t i = 0; i + 1 < hex.size();) {
+                if (hex[i] == ' ') {
+                    if (i + 1 < hex.size() && hex[i + 1] == ' ') {
+                        break; // two spaces: the ascii column follows
+                    }
+                    ++i;
+                    continue;
+                }
+                info.extradata.push_back(
+                    static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+                i += 2;
+            }
+        }
+    }
     return info;
 }
 
@@ -131,6 +152,25 @@ SoxInfo soxi(const std::string& path) {
     info.sampleRate = static_cast<std::int32_t>(rate);
     info.channels = static_cast<std::int32_t>(channels);
     return info;
+}
+
+SoxWavHeader soxWavHeader(const std::string& path) {
+    SoxWavHeader header;
+    int status = 0;
+    header.text = run("sox -V4 " + quoted(path) + " -n 2>&1", status);
+    // "sox DBUG wav:         16000 byte/sec, 1024 block align, 4 bits/samp, ..."
+    const auto align = header.text.find(" block align");
+    const auto rate = header.text.rfind(" byte/sec", align);
+    if (status != 0 || align == std::string::npos || rate == std::string::npos) {
+        return header;
+    }
+    const auto rateStart = header.text.find_last_of(' ', rate - 1) + 1;
+    const auto alignStart = header.text.find_last_of(' ', align - 1) + 1;
+    std::int64_t alignValue = 0;
+    header.ok = toInt(header.text.substr(rateStart, rate - rateStart), header.bytesPerSecond) &&
+                toInt(header.text.substr(alignStart, align - alignStart), alignValue);
+    header.blockAlign = static_cast<std::int32_t>(alignValue);
+    return header;
 }
 
 std::vector<std::int16_t> decodeWithFfmpeg(const std::string& path, bool& ok) {

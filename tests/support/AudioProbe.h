@@ -18,7 +18,8 @@ struct FfprobeInfo {
     std::int32_t bitsPerSample = 0;
     std::int64_t durationTs = -1; // in samples per channel (time base 1 / rate)
     std::int64_t bitRate = -1;
-    std::string text; // ffprobe's whole answer
+    std::vector<std::uint8_t> extradata; // the format record's extra bytes
+    std::string text;                    // ffprobe's whole answer
 };
 
 struct SoxInfo {
@@ -30,6 +31,14 @@ struct SoxInfo {
     std::string text;
 };
 
+// What sox's WAV reader says of the format chunk (its debug report).
+struct SoxWavHeader {
+    bool ok = false;
+    std::int64_t bytesPerSecond = -1;
+    std::int32_t blockAlign = -1;
+    std::string text;
+};
+
 // Runs a shell command; its standard output, and the exit status in status.
 std::string run(const std::string& command, int& status);
 // The path in single quotes for the shell.
@@ -37,6 +46,7 @@ std::string quoted(const std::string& path);
 
 FfprobeInfo ffprobe(const std::string& path);
 SoxInfo soxi(const std::string& path);
+SoxWavHeader soxWavHeader(const std::string& path);
 
 // The file's audio decoded to interleaved signed 16-bit samples (channels as stored);
 // ok false when the decoder failed.
