@@ -12,6 +12,7 @@ WaveInRecorder::~WaveInRecorder() {
         StopRecord();
     }
     CloseMessageWindow();
+    mixer_.reset();
 }
 
 void WaveInRecorder::setEvents(WaveInRecorderEvents* events) {
@@ -128,8 +129,57 @@ bool WaveInRecorder::SelectDevice(std::int32_t Index) {
     if (Index < 0 || Index > DeviceCount() - 1) {
         return false;
     }
+    selectedDevice_ = -1;
+    mixer_.reset(); // before the next one opens
+    mixer_ = waveIn_.OpenMixer(Index);
+    if (mixer_ == nullptr) {
+        return false;
+    }
     selectedDevice_ = Index;
     return true;
+}
+
+std::int32_t WaveInRecorder::MixerLineCount() {
+    return selectedDevice_ < 0 || mixer_ == nullptr ? 0 : mixer_->LineCount();
+}
+
+std::string WaveInRecorder::MixerLineName(std::int32_t Index) {
+    return selectedDevice_ < 0 || mixer_ == nullptr ? std::string() : mixer_->LineName(Index);
+}
+
+bool WaveInRecorder::SelectMixerLine(std::int32_t Index) {
+    if (selectedDevice_ < 0 || mixer_ == nullptr) {
+        return false;
+    }
+    const std::int32_t count = mixer_->LineCount();
+    if (count <= 0) {
+        return false; // the mixer cannot be asked
+    }
+    if (Index < 0 || Index >= count) {
+        return true; // no such line: nothing to change
+    }
+    return mixer_->SelectLine(Index);
+}
+
+std::int32_t WaveInRecorder::SelectedMixerLine() {
+    return selectedDevice_ < 0 || mixer_ == nullptr ? -1 : mixer_->SelectedLine();
+}
+
+std::int32_t WaveInRecorder::MixerLineType(std::int32_t Index) {
+    if (selectedDevice_ < 0 || mixer_ == nullptr) {
+        return 0;
+    }
+    return mixer_->LineType(Index == -1 ? mixer_->SelectedLine() : Index);
+}
+
+std::int32_t WaveInRecorder::MixerLineVolume() {
+    return selectedDevice_ < 0 || mixer_ == nullptr ? 0 : mixer_->Volume();
+}
+
+void WaveInRecorder::setMixerLineVolume(std::int32_t Volume) {
+    if (selectedDevice_ >= 0 && mixer_ != nullptr) {
+        mixer_->SetVolume(Volume);
+    }
 }
 
 std::int32_t WaveInRecorder::SelectedDevice() const {

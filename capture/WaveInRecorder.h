@@ -32,7 +32,7 @@ class WaveInRecorder {
 public:
     // windows: the message-window service; waveIn: the capture service. Neither is owned.
     WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn);
-    ~WaveInRecorder(); // stops a running capture
+    ~WaveInRecorder(); // stops a running capture, then closes the mixer
     WaveInRecorder(const WaveInRecorder&) = delete;
     WaveInRecorder& operator=(const WaveInRecorder&) = delete;
 
@@ -56,10 +56,25 @@ public:
 
     std::int32_t DeviceCount();
     std::string DeviceName(std::int32_t Index);
-    // Selects the device the next StartRecord opens. False for an index outside
-    // 0 .. DeviceCount() - 1, which leaves the selection as it was.
+    // Selects the device the next StartRecord opens, and opens its mixer (closing the one
+    // of the device selected before). False for an index outside 0 .. DeviceCount() - 1,
+    // which leaves the selection as it was, and when the device's mixer cannot be opened,
+    // which leaves no device selected. A running recording is not touched.
     bool SelectDevice(std::int32_t Index);
+    std::int32_t MixerLineCount();                 // 0 without a selected device
+    std::string MixerLineName(std::int32_t Index); // empty without a selected device
+    // Records line Index from now on. False without a selected device or when the mixer
+    // refuses; True, changing nothing, for an index outside the lines (as -1 from an
+    // unselected list).
+    bool SelectMixerLine(std::int32_t Index);
     std::int32_t SelectedDevice() const;
+    std::int32_t SelectedMixerLine(); // -1 without a selected device
+    // The line's type code; Index -1 is the selected line. 0 without a selected device.
+    std::int32_t MixerLineType(std::int32_t Index);
+    // The selected line's recording volume, 0 .. 65535 (first channel); 0 without a device.
+    std::int32_t MixerLineVolume();
+    // Sets every channel of the selected line; nothing without a selected device.
+    void setMixerLineVolume(std::int32_t Volume);
 
     // True once the device of the running recording has reported that it stopped working
     // (its source went away, the sound server ended); cleared by StartRecord.
@@ -97,6 +112,7 @@ private:
     std::vector<WaveInBuffer> retired_;
     platform::WindowHandle messageWindow_ = 0;
     std::unique_ptr<platform::WaveInDevice> device_; // open: IsRecording
+    std::unique_ptr<platform::Mixer> mixer_;         // of the selected device
     std::uint64_t recording_ = 0;                    // counts the starts
     int delivering_ = 0;                             // GotData calls in progress
     bool deviceFailed_ = false;

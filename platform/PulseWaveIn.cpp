@@ -1,5 +1,6 @@
 #include "platform/PulseWaveIn.h"
 
+#include "platform/PulseMixer.h"
 #include "platform/PulseWaveInDevice.h"
 
 namespace platform {
@@ -72,6 +73,10 @@ std::unique_ptr<WaveInDevice> PulseWaveIn::Open(std::int32_t device, const WaveI
         return nullptr;
     }
     return opened;
+}
+
+std::unique_ptr<Mixer> PulseWaveIn::OpenMixer(std::int32_t device) {
+    return PulseMixer::Open(device);
 }
 
 } // namespace platform

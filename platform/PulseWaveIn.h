@@ -24,6 +24,8 @@ public:
     std::unique_ptr<WaveInDevice> Open(std::int32_t device, const WaveInFormat& format,
                                        WindowService& windows, WindowHandle notify,
                                        int& error) override;
+    // A PulseMixer on the device's source.
+    std::unique_ptr<Mixer> OpenMixer(std::int32_t device) override;
 
 private:
     // The server's sources in device order; false when the server cannot be asked.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Mixer.h"
 #include "platform/WindowService.h"
 
 #include <cstdint>
@@ -80,6 +81,9 @@ public:
     virtual std::unique_ptr<WaveInDevice> Open(std::int32_t device, const WaveInFormat& format,
                                                WindowService& windows, WindowHandle notify,
                                                int& error) = 0;
+    // Opens the mixer of device `device` (0 .. DeviceCount() - 1); null when it cannot be
+    // opened.
+    virtual std::unique_ptr<Mixer> OpenMixer(std::int32_t device) = 0;
 };
 
 } // namespace platform

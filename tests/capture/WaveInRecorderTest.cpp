@@ -334,6 +334,7 @@ TEST_F(Recorder, DevicesAreListedAndSelectedByIndex) {
     EXPECT_FALSE(recorder.SelectDevice(-1));
     EXPECT_EQ(recorder.SelectedDevice(), 1);
 
+    device.log.clear();
     ASSERT_TRUE(recorder.StartRecord(11025, 2));
     EXPECT_EQ(device.log.front(), "open 1 11025 2 4 44100");
     // Selecting while recording leaves the take alone; the next start uses the new one.

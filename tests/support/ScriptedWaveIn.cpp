@@ -36,6 +36,14 @@ std::unique_ptr<WaveInDevice> ScriptedWaveIn::Open(std::int32_t device, const Wa
     return opened;
 }
 
+std::unique_ptr<Mixer> ScriptedWaveIn::OpenMixer(std::int32_t device) {
+    if (device < 0 || device >= DeviceCount() || !mixers[device].opens) {
+        log.push_back("mixer open " + std::to_string(device) + " failed");
+        return nullptr;
+    }
+    return std::make_unique<ScriptedMixer>(mixers[device], log, device);
+}
+
 void ScriptedWaveIn::Feed(std::span<const std::int16_t> samples) {
     if (open_ != nullptr) {
         open_->pending_.insert(open_->pending_.end(), samples.begin(), samples.end());

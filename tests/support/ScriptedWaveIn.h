@@ -1,9 +1,11 @@
 #pragma once
 
+#include "ScriptedMixer.h"
 #include "platform/WaveInService.h"
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,7 +16,8 @@
 //
 // Log lines: "open <device> <rate> <channels> <blockAlign> <bytesPerSec>", "prepare <user>",
 // "unprepare <user>", "start", "add <user>", "stop", "reset", "close" (user = the header's
-// user value). Failed calls are logged too, with " failed" appended.
+// user value), "mixer open <device>", "mixer close <device>". Failed calls are logged too,
+// with " failed" appended.
 class ScriptedWaveIn final : public platform::WaveInService {
 public:
     class Device;
@@ -24,12 +27,16 @@ public:
     int prepareFailAt = -1; // the Prepare call with this count (0 = first) of a device fails
     int startError = 0;     // not 0: Start fails with this number
     std::vector<std::string> log;
+    // Mixers by device; a device without an entry has a mixer without lines. Their opens
+    // and closes go to `log` too.
+    std::map<std::int32_t, ScriptedMixerState> mixers;
 
     std::int32_t DeviceCount() override;
     std::string DeviceName(std::int32_t index) override;
     std::unique_ptr<platform::WaveInDevice>
     Open(std::int32_t device, const platform::WaveInFormat& format,
          platform::WindowService& windows, platform::WindowHandle notify, int& error) override;
+    std::unique_ptr<platform::Mixer> OpenMixer(std::int32_t device) override;
 
     // The open device, null when none is open.
     Device* device() const { return open_; }

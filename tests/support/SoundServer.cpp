@@ -1,0 +1,66 @@
+#include "SoundServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <tuple>
+
+QByteArray Pactl(const QStringList& args) {
+    QProcess p;
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        ADD_FAILURE() << "pactl " << args.join(' ').toStdString()
+                      << " failed: " << p.readAllStandardError().toStdString();
+        return {};
+    }
+    return p.readAllStandardOutput();
+}
+
+std::vector<ServerSource> SourcesInDeviceOrder() {
+    std::vector<ServerSource> sources;
+    const auto doc = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "sources"}));
+    for (const auto& v : doc.array()) {
+        const QJsonObject o = v.toObject();
+        sources.push_back(
+            {o["index"].toInt(), o["name"].toString().toStdString(),
+             o["description"].toString().toStdString(),
+             o["properties"].toObject()["device.class"].toString() == QStringLiteral("monitor")});
+    }
+    std::stable_sort(sources.begin(), sources.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.monitor, a.index) < std::tie(b.monitor, b.index);
+    });
+    return sources;
+}
+
+std::int32_t DeviceIndexOf(const std::string& name) {
+    const auto sources = SourcesInDeviceOrder();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].name == name) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    ADD_FAILURE() << "the sound server has no source " << name;
+    return -1;
+}
+
+ServerOverride::ServerOverride(const std::string& address) {
+    if (const char* old = std::getenv("PULSE_SERVER")) {
+        saved_ = old;
+        hadValue_ = true;
+    }
+    ::setenv("PULSE_SERVER", address.c_str(), 1);
+}
+
+ServerOverride::~ServerOverride() {
+    if (hadValue_) {
+        ::setenv("PULSE_SERVER", saved_.c_str(), 1);
+    } else {
+        ::unsetenv("PULSE_SERVER");
+    }
+}
