@@ -205,10 +205,17 @@ TEST(PulseWaveIn, DeviceMinusOneRecordsFromTheDefaultSource) {
     ASSERT_TRUE(recorder.StartRecord(44100, 1));
     EXPECT_TRUE(PumpUntil([&] { return sink.blocks >= 1; }, 3s));
 
-    // Vocarn's is the only record stream on the server: it reads the default source.
+    // This process's record stream reads the default source.
     const auto outputs = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "source-outputs"}));
-    ASSERT_EQ(outputs.array().size(), 1);
-    const int source = outputs.array()[0].toObject()["source"].toInt();
+    std::vector<int> ours;
+    for (const auto& o : outputs.array()) {
+        const auto props = o.toObject()["properties"].toObject();
+        if (props["application.process.id"].toString().toLongLong() == ::getpid()) {
+            ours.push_back(o.toObject()["source"].toInt());
+        }
+    }
+    ASSERT_EQ(ours.size(), 1u);
+    const int source = ours[0];
     const auto sources = SourcesInDeviceOrder();
     const auto it = std::find_if(sources.begin(), sources.end(),
                                  [&](const ServerSource& s) { return s.index == source; });
