@@ -198,6 +198,29 @@ TEST_F(Recorder, StopInsideTheHandlerLeavesThatBufferOutAndDeliversNothingMore) 
                                  "unprepare 2", "unprepare 3", "unprepare 4", "close"}));
 }
 
+TEST_F(Recorder, ARestartInsideTheHandlerKeepsTheHandlersBlockUntilItReturns) {
+    bool restarted = false;
+    sink.during = [&](std::span<std::int16_t> block) {
+        if (sink.got.size() == 1) {
+            recorder.StopRecord();
+            restarted = recorder.StartRecord(44100, 2);
+            block[0] = 1; // the block in hand is still the handler's to use
+            block[block.size() - 1] = 2;
+        }
+    };
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    device.Feed(Ramp(0, 5120));
+    Drain();
+    ASSERT_TRUE(restarted);
+    EXPECT_TRUE(recorder.IsRecording());
+    // The new take has its own five buffers queued; the old block was not queued again.
+    EXPECT_EQ(device.Queued(), (std::vector<std::uintptr_t>{0, 1, 2, 3, 4}));
+    device.Feed(Ramp(0, 5120));
+    Drain();
+    ASSERT_EQ(sink.got.size(), 2u);
+    EXPECT_NE(sink.got[1].address, sink.got[0].address);
+}
+
 TEST_F(Recorder, NothingIsDeliveredAfterStopRecordEvenForBuffersTheStopReturned) {
     ASSERT_TRUE(recorder.StartRecord(44100, 2));
     device.Feed(Ramp(0, 5120 * 2 + 300)); // two full buffers posted, one partly filled
