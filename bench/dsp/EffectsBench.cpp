@@ -131,12 +131,12 @@ void BM_PhaseShifterDependencyFloor(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Amplifier)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Echo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PhaseShifter)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PhaseShifterDependencyFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Equalizer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PhaseShifterEqualizer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WholeChain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Amplifier)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Echo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhaseShifter)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhaseShifterDependencyFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Equalizer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhaseShifterEqualizer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeChain)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
