@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstdint>
+#include <optional>
+
+class QWidget;
+
+// Drawing on a picture box's persistent image with the semantics of the drawing calls the
+// display code was written for: a pen colour for lines and outlines, a current pen
+// position, an optional solid brush for rectangle interiors, and rectangles whose right and
+// bottom edges are exclusive. Coordinates are pixels; anything outside the image is
+// clipped. Colours are 0x00BBGGRR values. After each call the owning widget (if any) is
+// asked to repaint.
+class DeviceContext {
+public:
+    explicit DeviceContext(QImage& image, QWidget* owner = nullptr);
+
+    std::uint32_t penColor() const { return pen_; }
+    void setPenColor(std::uint32_t color) { pen_ = color; }
+
+    // The brush that fills rectangle interiors; none leaves them as they are.
+    void setBrush(std::optional<std::uint32_t> color) { brush_ = color; }
+
+    // Moves the pen without drawing.
+    void MoveToEx(std::int32_t x, std::int32_t y);
+    // Draws from the pen position up to, not including, (x, y) and moves the pen there.
+    void LineTo(std::int32_t x, std::int32_t y);
+    // Outline of the pixels left..right-1 by top..bottom-1 in the pen colour, the inside
+    // with the brush.
+    void Rectangle(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
+    // Fills the pixels left..right-1 by top..bottom-1 with one colour.
+    void FillRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom,
+                  std::uint32_t color);
+    // Fills the whole image with one colour.
+    void fill(std::uint32_t color);
+
+    std::int32_t penX() const { return x_; }
+    std::int32_t penY() const { return y_; }
+
+    const QImage& image() const { return image_; }
+
+    // 0x00BBGGRR as the image's pixel value.
+    static QRgb toRgb(std::uint32_t color);
+
+private:
+    void plot(std::int32_t x, std::int32_t y, QRgb rgb);
+    void changed();
+
+    QImage& image_;
+    QWidget* owner_;
+    std::uint32_t pen_ = 0;
+    std::optional<std::uint32_t> brush_;
+    std::int32_t x_ = 0;
+    std::int32_t y_ = 0;
+};
