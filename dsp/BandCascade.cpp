@@ -6,35 +6,40 @@
 void BandCascade::load(const Section* sections, int count) {
     count_ = count;
     for (int k = 0; k < kLanes; ++k) {
+        Half& h = half_[k / kHalf];
+        const int i = k % kHalf;
         if (k < count) {
             const Section& s = sections[k];
-            b0_[k] = s.b0;
-            b1_[k] = s.b1;
-            b2_[k] = s.b2;
-            a1_[k] = s.a1;
-            a2_[k] = s.a2;
-            x1_[k] = s.x1;
-            x2_[k] = s.x2;
-            y1_[k] = s.y1;
-            y2_[k] = s.y2;
+            h.b0[i] = s.b0;
+            h.b1[i] = s.b1;
+            h.b2[i] = s.b2;
+            h.a1[i] = s.a1;
+            h.a2[i] = s.a2;
+            h.x1[i] = s.x1;
+            h.x2[i] = s.x2;
+            h.y1[i] = s.y1;
+            h.y2[i] = s.y2;
         } else {
             // Lanes without a filter pass their input through and stay finite.
-            b0_[k] = 1.0;
-            b1_[k] = b2_[k] = a1_[k] = a2_[k] = 0.0;
-            x1_[k] = x2_[k] = y1_[k] = y2_[k] = 0.0;
+            h.b0[i] = 1.0;
+            h.b1[i] = h.b2[i] = h.a1[i] = h.a2[i] = 0.0;
+            h.x1[i] = h.x2[i] = h.y1[i] = h.y2[i] = 0.0;
         }
     }
-    for (Ints& r : ring_) {
-        r = Ints{};
+    for (auto& slot : ring_) {
+        slot[0] = Ints{};
+        slot[1] = Ints{};
     }
 }
 
 void BandCascade::store(Section* sections) const {
     for (int k = 0; k < count_; ++k) {
-        sections[k].x1 = x1_[k];
-        sections[k].x2 = x2_[k];
-        sections[k].y1 = y1_[k];
-        sections[k].y2 = y2_[k];
+        const Half& h = half_[k / kHalf];
+        const int i = k % kHalf;
+        sections[k].x1 = h.x1[i];
+        sections[k].x2 = h.x2[i];
+        sections[k].y1 = h.y1[i];
+        sections[k].y2 = h.y2[i];
     }
 }
 

@@ -6,18 +6,17 @@
 #include <cstdint>
 #include <span>
 
-// The vector code is built for the wide registers and masks of AVX-512 on x86-64, where it
-// is used only when the processor has them (BandCascade::available()); elsewhere the
-// compiler's generic vectors serve.
+// The vector code is built for AVX2 on x86-64, where it is used only when the processor
+// has it (BandCascade::available()); elsewhere the compiler's generic vectors serve.
 #if defined(__x86_64__) && defined(__GNUC__)
-#define VOCARN_CASCADE_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
+#define VOCARN_CASCADE_TARGET __attribute__((target("avx2")))
 #else
 #define VOCARN_CASCADE_TARGET
 #endif
 
 // Up to eight 16-bit biquad filters in series, computed side by side: filter k sits in
-// vector lane k and, at step t, works on sample t - k * kSkew. The filters of one step are
-// then independent and run as one vector operation, while each filter still sees its
+// lane k of two four-lane vectors and, at step t, works on sample t - k * kSkew. The filters of one
+// step are then independent and run as one vector operation, while each filter still sees its
 // samples in order and takes the previous filter's rounded and clipped output, kSkew steps
 // after that output was made. The results are bit for bit those of running the filters one
 // after the other over the whole block, with the arithmetic of IIRFilter::Section.
@@ -47,46 +46,50 @@ public:
     VOCARN_CASCADE_TARGET void process(std::span<std::int16_t> samples, Stage& stage);
 
 private:
-    typedef double Doubles __attribute__((vector_size(kLanes * sizeof(double))));
-    typedef float Floats __attribute__((vector_size(kLanes * sizeof(float))));
-    typedef std::int32_t Ints __attribute__((vector_size(kLanes * sizeof(std::int32_t))));
-    typedef std::int64_t Mask __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
+    static constexpr int kHalf = kLanes / 2;
+    typedef double Doubles __attribute__((vector_size(kHalf * sizeof(double))));
+    typedef float Floats __attribute__((vector_size(kHalf * sizeof(float))));
+    typedef std::int32_t Ints __attribute__((vector_size(kHalf * sizeof(std::int32_t))));
+    typedef std::int64_t Mask __attribute__((vector_size(kHalf * sizeof(std::int64_t))));
+
+    // One half of the lanes.
+    struct Half {
+        Doubles b0{}, b1{}, b2{}, a1{}, a2{};
+        Doubles x1{}, x2{}, y1{}, y2{};
+    };
 
     template <bool Masked>
     VOCARN_CASCADE_TARGET std::int32_t step(std::int32_t input, std::ptrdiff_t t,
-                                            const Mask& active);
+                                            const Mask* active);
+    template <bool Masked>
+    VOCARN_CASCADE_TARGET static Ints filterHalf(Half& h, const Ints& in, const Mask& active);
     template <typename Stage>
     VOCARN_CASCADE_TARGET void maskedStep(std::int16_t* v, std::ptrdiff_t length, std::ptrdiff_t t,
                                           Stage& stage);
 
-    Doubles b0_{}, b1_{}, b2_{}, a1_{}, a2_{};
-    Doubles x1_{}, x2_{}, y1_{}, y2_{};
-    // The outputs of the last kSkew steps, slot t % kSkew for step t.
-    Ints ring_[kSkew]{};
+    Half half_[2];
+    // The outputs of the last kSkew steps, slot t % kSkew for step t (two halves each).
+    Ints ring_[kSkew][2]{};
     int count_ = 0;
 };
 
 template <bool Masked>
-inline __attribute__((always_inline)) VOCARN_CASCADE_TARGET std::int32_t
-BandCascade::step(std::int32_t input, std::ptrdiff_t t, const Mask& active) {
-    Ints& slot = ring_[t % kSkew];
-    // Lane k takes lane k - 1's output of kSkew steps ago; lane 0 takes the new sample.
-    Ints in = __builtin_shufflevector(slot, slot, 0, 0, 1, 2, 3, 4, 5, 6);
-    in[0] = input;
+inline __attribute__((always_inline)) VOCARN_CASCADE_TARGET BandCascade::Ints
+BandCascade::filterHalf(Half& h, const Ints& in, const Mask& active) {
     const Doubles x = __builtin_convertvector(in, Doubles) / 32767.0;
     const Doubles xSingle = __builtin_convertvector(__builtin_convertvector(x, Floats), Doubles);
-    const Doubles sum = b0_ * x + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
+    const Doubles sum = h.b0 * x + h.b1 * h.x1 + h.b2 * h.x2 - h.a1 * h.y1 - h.a2 * h.y2;
     const Doubles y = __builtin_convertvector(__builtin_convertvector(sum, Floats), Doubles);
     if constexpr (Masked) {
-        x2_ = active ? x1_ : x2_;
-        x1_ = active ? xSingle : x1_;
-        y2_ = active ? y1_ : y2_;
-        y1_ = active ? y : y1_;
+        h.x2 = active ? h.x1 : h.x2;
+        h.x1 = active ? xSingle : h.x1;
+        h.y2 = active ? h.y1 : h.y2;
+        h.y1 = active ? y : h.y1;
     } else {
-        x2_ = x1_;
-        x1_ = xSingle;
-        y2_ = y1_;
-        y1_ = y;
+        h.x2 = h.x1;
+        h.x1 = xSingle;
+        h.y2 = h.y1;
+        h.y1 = y;
     }
     // Clip to the 16-bit range, NaN to 0, otherwise round halves to even (adding and
     // removing 1.5 * 2^52 leaves no fraction).
@@ -96,18 +99,31 @@ BandCascade::step(std::int32_t input, std::ptrdiff_t t, const Mask& active) {
     scaled = y < -1.0 ? zero - 32768.0 : scaled;
     scaled = y == y ? scaled : zero;
     scaled = (scaled + 6755399441055744.0) - 6755399441055744.0;
-    slot = __builtin_convertvector(scaled, Ints);
-    return slot[count_ - 1];
+    return __builtin_convertvector(scaled, Ints);
+}
+
+template <bool Masked>
+inline __attribute__((always_inline)) VOCARN_CASCADE_TARGET std::int32_t
+BandCascade::step(std::int32_t input, std::ptrdiff_t t, const Mask* active) {
+    Ints* slot = ring_[t % kSkew];
+    // Lane k takes lane k - 1's output of kSkew steps ago; lane 0 takes the new sample.
+    Ints low = __builtin_shufflevector(slot[0], slot[0], 0, 0, 1, 2);
+    low[0] = input;
+    const Ints high = __builtin_shufflevector(slot[0], slot[1], 3, 4, 5, 6);
+    slot[0] = filterHalf<Masked>(half_[0], low, active[0]);
+    slot[1] = filterHalf<Masked>(half_[1], high, active[1]);
+    const int last = count_ - 1;
+    return last < kHalf ? slot[0][last] : slot[1][last - kHalf];
 }
 
 // A step where some filter has no sample: only the lanes that have one move on.
 template <typename Stage>
 inline VOCARN_CASCADE_TARGET void BandCascade::maskedStep(std::int16_t* v, std::ptrdiff_t length,
                                                           std::ptrdiff_t t, Stage& stage) {
-    Mask active;
+    Mask active[2] = {};
     for (int k = 0; k < kLanes; ++k) {
         const std::ptrdiff_t n = t - static_cast<std::ptrdiff_t>(k) * kSkew;
-        active[k] = (k < count_ && n >= 0 && n < length) ? -1 : 0;
+        active[k / kHalf][k % kHalf] = (k < count_ && n >= 0 && n < length) ? -1 : 0;
     }
     const std::int32_t input = t < length ? stage(v[t]) : 0;
     const std::int32_t out = step<true>(input, t, active);
@@ -131,7 +147,7 @@ VOCARN_CASCADE_TARGET void BandCascade::process(std::span<std::int16_t> samples,
     for (; t < delay && t < steps; ++t) {
         maskedStep(v, length, t, stage);
     }
-    const Mask all = {};
+    const Mask all[2] = {};
     for (; t < length; ++t) {
         v[t - delay] = static_cast<std::int16_t>(step<false>(stage(v[t]), t, all));
     }

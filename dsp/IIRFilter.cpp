@@ -75,7 +75,7 @@ void IIRFilter::recompute() {
 void IIRFilter::CreateBiquadIIR(std::int32_t IIRType, float dBGain, float freq, float srate,
                                 float bw) {
     const double rate = static_cast<double>(srate);
-    const double roundedRate = sample_rounding::roundHalfEven(rate);
+    const double roundedRate = std::nearbyint(rate);
     samplerate_ = (roundedRate >= -2147483648.0 && roundedRate <= 2147483647.0)
                       ? static_cast<std::int32_t>(roundedRate)
                       : 0;

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <cmath>
 #include <cstdint>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // Real-to-integer conversions of the effects, rounding halves to even as the default
 // floating-point rounding mode does. They avoid library calls so that the per-sample loops
@@ -17,16 +12,6 @@ namespace sample_rounding {
 inline double roundHalfEven(double v) {
     constexpr double shifter = 6755399441055744.0;
     return (v + shifter) - shifter;
-}
-
-// Nearest integer, halves to even, for |v| < 2^31 in the default rounding mode (the
-// processor's own conversion where there is one).
-inline std::int32_t roundToInt32(double v) {
-#if defined(__SSE2__)
-    return _mm_cvtsd_si32(_mm_set_sd(v));
-#else
-    return static_cast<std::int32_t>(std::lrint(v));
-#endif
 }
 
 // Clips to the 16-bit range: above 32767 gives 32767, below -32768 gives -32768, anything

@@ -1,6 +1,7 @@
 #include "dsp/clsDSP.h"
 
 #include "common/RaisedError.h"
+#include "dsp/BandCascade.h"
 #include "dsp/SampleRounding.h"
 #include "dsp/TargetClones.h"
 
@@ -126,7 +127,7 @@ void clsDSP::checkBand(std::int32_t Index) const {
 
 std::int32_t clsDSP::EqualizerBandFrequency(std::int32_t Index) const {
     checkBand(Index);
-    return static_cast<std::int32_t>(sample_rounding::roundHalfEven(
+    return static_cast<std::int32_t>(std::nearbyint(
         static_cast<double>(bandFilters_[static_cast<std::size_t>(Index)].Frequency())));
 }
 
@@ -219,10 +220,17 @@ void clsDSP::ProcessSamples(std::span<std::int16_t> intSamples) {
     if (effectsUsed_ & kEchoBit) {
         echo(intSamples);
     }
-    if (effectsUsed_ & kPhaseShiftBit) {
+    const bool shift = (effectsUsed_ & kPhaseShiftBit) != 0;
+    const bool equalize = (effectsUsed_ & kEqualizerBit) != 0;
+    if (shift && equalize && BandCascade::available() &&
+        bandFilters_.size() <= static_cast<std::size_t>(BandCascade::kLanes)) {
+        phaseShiftAndEqualize(intSamples);
+        return;
+    }
+    if (shift) {
         phaseShift(intSamples);
     }
-    if (effectsUsed_ & kEqualizerBit) {
+    if (equalize) {
         IIRFilter::ProcessCascade_16bit(bandFilters_, intSamples);
     }
 }
@@ -338,4 +346,24 @@ void clsDSP::phaseShift(std::span<std::int16_t> s) {
         v = run(v);
     }
     run.storeInto(*this);
+}
+
+// The phase shifter and the equaliser in one loop: the shifter is one serial chain per
+// sample, and the band filters' work fills the time it waits. Each band still takes the
+// shifter's rounded output, so the result is that of one effect after the other.
+void clsDSP::phaseShiftAndEqualize(std::span<std::int16_t> s) {
+    IIRFilter::Section sections[BandCascade::kLanes];
+    const int bands = static_cast<int>(bandFilters_.size());
+    for (int k = 0; k < bands; ++k) {
+        sections[k] = bandFilters_[static_cast<std::size_t>(k)].section();
+    }
+    BandCascade cascade;
+    cascade.load(sections, bands);
+    PhaseShiftRun run(*this);
+    cascade.process(s, run);
+    run.storeInto(*this);
+    cascade.store(sections);
+    for (int k = 0; k < bands; ++k) {
+        bandFilters_[static_cast<std::size_t>(k)].store(sections[k]);
+    }
 }

@@ -86,6 +86,7 @@ private:
     void amplify(std::span<std::int16_t> s) const;
     void echo(std::span<std::int16_t> s);
     void phaseShift(std::span<std::int16_t> s);
+    void phaseShiftAndEqualize(std::span<std::int16_t> s);
 
     struct PhaseShiftRun;
 
