@@ -114,10 +114,6 @@ VOCARN_TARGET_CLONES void butterflyPasses(double* __restrict xr, double* __restr
     }
 }
 
-[[noreturn]] void raiseIndexError() {
-    throw RaisedError(381, "Index out of range or number of samples unknown");
-}
-
 } // namespace
 
 clsFourier::clsFourier()
@@ -171,46 +167,8 @@ void clsFourier::setNumberOfSamples(std::int32_t nuNumSam) {
     recompute_ = true;
 }
 
-std::size_t clsFourier::position(std::int32_t Index) const {
-    if (sizeUnset_ || Index < 1 || Index > upperIndex_ + 1) {
-        raiseIndexError();
-    }
-    return static_cast<std::size_t>(Index - 1);
-}
-
-void clsFourier::setRealIn(std::int32_t Index, double nuValueIn) {
-    const std::size_t n = position(Index);
-    const std::size_t p = reversed_[n];
-    re_[p] = window_ != 0 ? windowWeights_[n] * nuValueIn : nuValueIn / 2.0;
-    im_[p] = 0.0;
-    recompute_ = true;
-}
-
-void clsFourier::setImagIn(std::int32_t Index, double nuValueIn) {
-    const std::size_t p = reversed_[position(Index)];
-    im_[p] = nuValueIn;
-    recompute_ = true;
-}
-
-std::size_t clsFourier::fetch(std::int32_t Index) {
-    const std::size_t n = position(Index);
-    if (recompute_) {
-        transform();
-    }
-    return n;
-}
-
-double clsFourier::RealOut(std::int32_t Index) {
-    return re_[fetch(Index)];
-}
-
-double clsFourier::ImagOut(std::int32_t Index) {
-    return im_[fetch(Index)];
-}
-
-double clsFourier::ComplexOut(std::int32_t Index) {
-    const std::size_t n = fetch(Index);
-    return std::sqrt(re_[n] * re_[n] + im_[n] * im_[n]);
+void clsFourier::raiseIndexError() {
+    throw RaisedError(381, "Index out of range or number of samples unknown");
 }
 
 float clsFourier::Timing() const {

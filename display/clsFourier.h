@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -24,20 +25,46 @@ public:
     void setNumberOfSamples(std::int32_t nuNumSam);
     void setWithTimeWindow(std::int32_t nuTimeWindow) { window_ = nuTimeWindow; }
 
-    void setRealIn(std::int32_t Index, double nuValueIn);
-    void setImagIn(std::int32_t Index, double nuValueIn);
+    void setRealIn(std::int32_t Index, double nuValueIn) {
+        const std::size_t n = position(Index);
+        const std::size_t p = reversed_[n];
+        re_[p] = window_ != 0 ? windowWeights_[n] * nuValueIn : nuValueIn / 2.0;
+        im_[p] = 0.0;
+        recompute_ = true;
+    }
+    void setImagIn(std::int32_t Index, double nuValueIn) {
+        im_[reversed_[position(Index)]] = nuValueIn;
+        recompute_ = true;
+    }
 
-    double RealOut(std::int32_t Index);
-    double ImagOut(std::int32_t Index);
+    double RealOut(std::int32_t Index) { return re_[fetch(Index)]; }
+    double ImagOut(std::int32_t Index) { return im_[fetch(Index)]; }
     // Magnitude of the bin: sqrt(re^2 + im^2).
-    double ComplexOut(std::int32_t Index);
+    double ComplexOut(std::int32_t Index) {
+        const std::size_t n = fetch(Index);
+        return std::sqrt(re_[n] * re_[n] + im_[n] * im_[n]);
+    }
 
     // Duration of the most recent transform (the butterfly passes only), in milliseconds.
     float Timing() const;
 
 private:
-    std::size_t position(std::int32_t Index) const;
-    std::size_t fetch(std::int32_t Index);
+    // Element Index - 1, or error 381.
+    std::size_t position(std::int32_t Index) const {
+        if (sizeUnset_ || Index < 1 || Index > upperIndex_ + 1) {
+            raiseIndexError();
+        }
+        return static_cast<std::size_t>(Index - 1);
+    }
+    // Element Index - 1 of the spectrum, transformed first if the input changed.
+    std::size_t fetch(std::int32_t Index) {
+        const std::size_t n = position(Index);
+        if (recompute_) {
+            transform();
+        }
+        return n;
+    }
+    [[noreturn]] static void raiseIndexError();
     void transform();
 
     std::vector<double> re_;
