@@ -1,0 +1,387 @@
+#include "app/Form1.h"
+
+#include "app/SettingsFile.h"
+#include "display/clsSmooth.h"
+#include "dsp/clsDSP.h"
+#include "encoder/EncoderWAV.h"
+#include "platform/MessageBoxService.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Title of the messages of the start and stop of a recording; the other handlers use the
+// application title.
+const QString kTitleHint = QStringLiteral("提示");
+const QString kAppTitle = QStringLiteral("Vocarn");
+
+// The classic window fonts are rarely installed on Linux; the fallbacks are the CJK faces that
+// draw the Chinese captions, at the same sizes.
+const QStringList kWindowFonts = {QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC"),
+                                  QStringLiteral("WenQuanYi Micro Hei"),
+                                  QStringLiteral("Source Han Sans SC"),
+                                  QStringLiteral("Droid Sans Fallback")};
+const QStringList kButtonFonts = {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
+                                  QStringLiteral("Noto Sans CJK SC"),
+                                  QStringLiteral("WenQuanYi Micro Hei"),
+                                  QStringLiteral("Source Han Serif SC")};
+
+QFont installedFont(const QFont& base, const QStringList& families, double pointSize) {
+    QFont font = base;
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& family : families) {
+        if (installed.contains(family)) {
+            font.setFamilies({family});
+            break;
+        }
+    }
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
+// The highest rate the effects chain accepts; the rate box takes five digits.
+constexpr std::int32_t kMaxSampleRate = 96000;
+
+} // namespace
+
+Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+             const QString& programFolder, QWidget* parent)
+    : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder) {
+    ui.setupUi(this);
+    chkFX = {ui.chkFX_0, ui.chkFX_1, ui.chkFX_2, ui.chkFX_3};
+
+    // Two text panels: the size of the output file and the recorded time.
+    sbarSize = new QLabel(QStringLiteral("文件大小: 0 字节"), ui.sbar);
+    sbarSize->setObjectName(QStringLiteral("sbarSize"));
+    sbarTime = new QLabel(QStringLiteral("长度: 0:00"), ui.sbar);
+    sbarTime->setObjectName(QStringLiteral("sbarTime"));
+    ui.sbar->addWidget(sbarSize, 1);
+    ui.sbar->addWidget(sbarTime, 1);
+
+    // The format box is read-only and shows it with the button face.
+    QPalette formatPalette = ui.txtWAVFmt->palette();
+    formatPalette.setColor(QPalette::Base, formatPalette.color(QPalette::Button));
+    ui.txtWAVFmt->setPalette(formatPalette);
+    for (QFrame* pic : {ui.picFreq, ui.picAmpl}) {
+        QPalette black = pic->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        pic->setPalette(black);
+        pic->setAutoFillBackground(true);
+    }
+    ApplyFonts();
+
+    connect(ui.cmdDo, &QPushButton::clicked, this, &Form1::cmdDo_Click);
+    connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
+    connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
+    connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
+    for (int i = 0; i < static_cast<int>(chkFX.size()); ++i) {
+        connect(chkFX[i], &QCheckBox::toggled, this, [this, i] { chkFX_Click(i); });
+    }
+    ui.cboSamplerate->installEventFilter(this);
+    ui.cboSamplerate->lineEdit()->installEventFilter(this);
+
+    // Fixed border: the client area is the control area plus the status bar.
+    ui.centralwidget->setFixedSize(ui.centralwidget->size());
+    adjustSize();
+    setFixedSize(size());
+
+    Form_Load();
+}
+
+Form1::~Form1() {
+    Form_Unload();
+}
+
+void Form1::ApplyFonts() {
+    setFont(installedFont(font(), kWindowFonts, 8.25));
+    ui.cmdDo->setFont(installedFont(ui.cmdDo->font(), kButtonFonts, 10.5));
+}
+
+void Form1::Form_Load() {
+    clsSmoothL = std::make_unique<clsSmooth>();
+    clsSmoothR = std::make_unique<clsSmooth>();
+    clsRecorder = std::make_unique<WaveInRecorder>(windows_, waveIn_);
+    clsRecorder->setEvents(this);
+    clsEncoder = std::make_unique<EncoderWAV>();
+    clsEffects = std::make_unique<clsDSP>();
+
+    clsSmoothL->SmoothNew(3);
+    clsSmoothR->SmoothNew(3);
+
+    ui.cboSamplerate->setCurrentText(QStringLiteral("44100"));
+    ui.chkStereo->setChecked(true);
+
+    intBlock_.assign(1024, 0);
+    blnLoaded = true;
+
+    ShowWAVFormat();
+    FillDevices();
+
+    clsEffects->setSamplerate(SampleRate().value_or(44100));
+    clsEffects->setChannels(Channels());
+
+    // Centred on the screen the window opens on.
+    if (const QScreen* screen = this->screen()) {
+        move(screen->availableGeometry().center() - frameGeometry().center() + pos());
+    }
+    show();
+
+    intFileNo_ = SettingsFile::ReadFileNo(programFolder_);
+    const QString path = OutputPath(programFolder_, intFileNo_);
+    CreateOutputFile(path);
+    ui.txtFile->setText(path);
+}
+
+void Form1::Form_Unload() {
+    if (unloaded_) {
+        return;
+    }
+    unloaded_ = true;
+    if (clsRecorder && clsRecorder->IsRecording()) {
+        cmdDo_Click();
+    }
+    // The capture engine goes first, so no block reaches an encoder that is being finished.
+    clsRecorder.reset();
+    clsEncoder.reset();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+QString Form1::OutputPath(const QString& programFolder, std::int16_t intFileNo) {
+    return QDir(programFolder)
+        .filePath(QStringLiteral("file/录音%1.wav").arg(static_cast<int>(intFileNo)));
+}
+
+void Form1::CreateOutputFile(const QString& path) const {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    // Read and write without truncating: an existing file keeps its contents.
+    if (file.open(QIODevice::ReadWrite)) {
+        file.close();
+    }
+}
+
+void Form1::WriteSettings() const {
+    SettingsFile::WriteFileNo(programFolder_, intFileNo_);
+}
+
+std::optional<std::int32_t> Form1::SampleRate() const {
+    const QString text = ui.cboSamplerate->currentText().trimmed();
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    // Long digit strings are capped: anything that large is refused anyway.
+    constexpr std::int32_t cap = 10000000;
+    std::int32_t rate = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        rate = std::min(rate * 10 + (c.unicode() - u'0'), cap);
+    }
+    return rate;
+}
+
+std::int16_t Form1::Channels() const {
+    return ui.chkStereo->isChecked() ? 2 : 1;
+}
+
+void Form1::EnableSettings(bool enabled) {
+    ui.frmOut->setEnabled(enabled);
+    ui.frmInp->setEnabled(enabled);
+}
+
+void Form1::FillDevices() {
+    ui.cboDev->clear();
+    const std::int32_t count = clsRecorder->DeviceCount();
+    for (std::int32_t i = 0; i < count; ++i) {
+        ui.cboDev->addItem(QString::fromStdString(clsRecorder->DeviceName(i)));
+    }
+    ui.cboDev->setCurrentIndex(-1);
+}
+
+void Form1::ShowWAVFormat() {
+    ui.txtWAVFmt->setText(QString::fromStdString(clsEncoder->FormatTag()) + QStringLiteral(" - ") +
+                          QString::fromStdString(clsEncoder->FormatID()));
+}
+
+void Form1::cboDev_Click() {
+    ui.cboRecLine->clear();
+    if (!clsRecorder->SelectDevice(ui.cboDev->currentIndex())) {
+        platform::MsgBox(this, QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
+                         kAppTitle);
+    }
+}
+
+void Form1::cboSamplerate_Click() {
+    if (!blnLoaded) {
+        return;
+    }
+    // A rate the effects chain refuses is caught by the start; the chain keeps its rate.
+    const std::optional<std::int32_t> rate = SampleRate();
+    if (rate && *rate >= 1 && *rate <= kMaxSampleRate) {
+        clsEffects->setSamplerate(*rate);
+    }
+}
+
+void Form1::chkStereo_Click() {
+    if (!blnLoaded) {
+        return;
+    }
+    clsEffects->setChannels(Channels());
+}
+
+void Form1::chkFX_Click(int Index) {
+    const std::int32_t bit = std::int32_t{1} << Index;
+    if (chkFX[Index]->isChecked()) {
+        clsEffects->setEffectsUsed(clsEffects->EffectsUsed() | bit);
+    } else {
+        clsEffects->setEffectsUsed(clsEffects->EffectsUsed() & ~bit);
+    }
+}
+
+bool Form1::cboSamplerate_KeyPress(QChar character) const {
+    if (character == QChar(8)) {
+        return true;
+    }
+    return character >= u'0' && character <= u'9' && ui.cboSamplerate->currentText().size() != 5;
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        (watched == ui.cboSamplerate || watched == ui.cboSamplerate->lineEdit())) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Paste)) {
+            return true;
+        }
+        // Keys that type no character (arrows, Home, Delete) and focus moves work as usual;
+        // every typed character goes through the rate filter.
+        const bool typesCharacter = !key->text().isEmpty() && key->key() != Qt::Key_Delete &&
+                                    key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab;
+        if (typesCharacter) {
+            return !cboSamplerate_KeyPress(key->text().front());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::cmdDo_Click() {
+    if (!clsRecorder) {
+        return;
+    }
+    if (clsRecorder->IsRecording()) {
+        StopRecording();
+    } else {
+        StartRecording();
+    }
+}
+
+void Form1::StartRecording() {
+    const auto hint = [this](const QString& text) {
+        platform::MsgBox(this, text, platform::MessageIcon::Warning, kTitleHint);
+    };
+    if (ui.txtFile->text().isEmpty()) {
+        hint(QStringLiteral("没有指定输出文件!"));
+        return;
+    }
+    if (ui.cboDev->currentIndex() == -1) {
+        hint(QStringLiteral("没有选择硬件设备!"));
+        return;
+    }
+    // An emptied or foreign rate text would open nothing sensible: refuse it before anything
+    // is opened. A rate of 0 goes on to the encoder, which refuses it.
+    const std::optional<std::int32_t> rate = SampleRate();
+    if (!rate || *rate > kMaxSampleRate) {
+        hint(QStringLiteral("取样率无效!"));
+        return;
+    }
+    const std::int16_t channels = Channels();
+    lngBytesPerSec_ = *rate * (2 * (channels - 1) + 2);
+
+    if (clsEncoder->Encoder_EncoderInit(*rate, channels, ui.txtFile->text().toStdString()) != 0) {
+        hint(QStringLiteral("无法初始化编码器!"));
+        return;
+    }
+    clsEffects->setSamplerate(*rate);
+    clsEffects->setChannels(channels);
+
+    if (!clsRecorder->StartRecord(*rate, channels)) {
+        // Without capture there is nothing to record: finish the empty file and stay idle.
+        hint(QStringLiteral("不能启动录音功能!"));
+        clsEncoder->Encoder_EncoderClose();
+        return;
+    }
+    ui.cmdDo->setText(QStringLiteral("停止录音"));
+    EnableSettings(false);
+    WriteSettings();
+}
+
+void Form1::StopRecording() {
+    if (!clsRecorder->StopRecord()) {
+        platform::MsgBox(this, QStringLiteral("此时无法停止录音!"), platform::MessageIcon::Warning,
+                         kTitleHint);
+    }
+    clsEncoder->Encoder_EncoderClose();
+    lngElapsedMS_ = 0;
+    lngBytesPerSec_ = 0;
+    ui.cmdDo->setText(QStringLiteral("开始录音"));
+    strLastFile_ = ui.txtFile->text();
+    // The counter wraps from 32767 to -32768.
+    intFileNo_ = static_cast<std::int16_t>(intFileNo_ + 1);
+    const QString path = OutputPath(programFolder_, intFileNo_);
+    ui.txtFile->setText(path);
+    CreateOutputFile(path);
+    EnableSettings(true);
+    WriteSettings();
+}
+
+void Form1::GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) {
+    clsRecorder_GotData(intBuffer, lngLen);
+}
+
+void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) {
+    // The capture engine hands this array back to the device when the handler returns: the
+    // effects, the file and the display work on a copy. Its storage is reused from block to
+    // block; it only grows when the buffer size grows.
+    intBlock_.resize(intBuffer.size());
+    std::copy(intBuffer.begin(), intBuffer.end(), intBlock_.begin());
+    clsEffects->ProcessSamples(intBlock_);
+
+    if (!clsRecorder->IsRecording()) {
+        return;
+    }
+    const std::int32_t blockBytes = static_cast<std::int32_t>(intBlock_.size() * 2);
+    const std::int32_t length = std::clamp(lngLen, std::int32_t{0}, blockBytes);
+    // Each block adds its own duration rounded to whole milliseconds (58 for 10240 bytes at
+    // 44100 Hz stereo).
+    lngElapsedMS_ = static_cast<std::int32_t>(
+        std::nearbyint(static_cast<double>(length) / lngBytesPerSec_ * 1000.0 + lngElapsedMS_));
+
+    if (clsEncoder) {
+        std::int32_t buffer_used = 0;
+        const std::int32_t result = clsEncoder->Encoder_Encode(
+            reinterpret_cast<const std::uint8_t*>(intBlock_.data()), length, buffer_used);
+        if (result == 10) {
+            // Short write: finish what is on disk and advance the counter, then tell the user.
+            cmdDo_Click();
+            platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
+                             platform::MessageIcon::Warning, kAppTitle);
+        }
+    }
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "capture/WaveInRecorder.h"
+#include "ui_Form1.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+class EncoderWAV;
+class QCheckBox;
+class QLabel;
+class clsDSP;
+class clsSmooth;
+
+namespace platform {
+class WaveInService;
+class WindowService;
+} // namespace platform
+
+// The main window. It owns the capture engine, the encoder, the effects chain and the level
+// smoothers for the whole run, lets the user pick the input device, the output path, the rate
+// and mono or stereo, and starts and stops recordings with one button. Every captured block
+// goes through the effects chain into the output file (clsRecorder_GotData).
+//
+// Recordings are numbered: "<program folder>/file/录音N.wav", N being the counter intFileNo
+// that "nu.ini" in the program's folder keeps between runs.
+class Form1 : public QMainWindow, private WaveInRecorderEvents {
+    Q_OBJECT
+
+public:
+    // windows and waveIn are the message-window and capture services the capture engine works
+    // on; neither is owned, both must outlive the window. programFolder holds "nu.ini" and
+    // the "file" subfolder. Runs the start-up sequence, which also shows the window.
+    Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+          const QString& programFolder, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Starts a recording when idle, stops it when one runs.
+    void cmdDo_Click();
+    // One captured block: intBuffer is the capture buffer's whole sample array, lngLen the
+    // number of valid bytes in it.
+    void clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen);
+    // Enables or disables the output frame, then the input frame.
+    void EnableSettings(bool enabled);
+    // Lists the capture devices in cboDev, none selected.
+    void FillDevices();
+
+    // The recording state, read by the display and the preview window.
+    std::int16_t intFileNo() const { return intFileNo_; }
+    const QString& strLastFile() const { return strLastFile_; }
+    std::int32_t lngElapsedMS() const { return lngElapsedMS_; }
+    std::int32_t lngBytesPerSec() const { return lngBytesPerSec_; }
+    std::span<const std::int16_t> intBlock() const { return intBlock_; }
+    clsDSP& Effects() { return *clsEffects; }
+    WaveInRecorder& Recorder() { return *clsRecorder; }
+
+    // The path the recording with counter intFileNo goes to, in programFolder.
+    static QString OutputPath(const QString& programFolder, std::int16_t intFileNo);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) override;
+
+    void Form_Load();
+    void Form_Unload();
+    void StartRecording();
+    void StopRecording();
+
+    void cboDev_Click();
+    void cboSamplerate_Click();
+    void chkStereo_Click();
+    void chkFX_Click(int Index);
+    // True when the typed character may go into the rate box.
+    bool cboSamplerate_KeyPress(QChar character) const;
+
+    void ShowWAVFormat();
+    void ApplyFonts();
+    // The rate in cboSamplerate, or nothing when the box holds no decimal number.
+    std::optional<std::int32_t> SampleRate() const;
+    std::int16_t Channels() const;
+    // Creates the "file" subfolder when missing and the file at path when missing, leaving an
+    // existing file's contents alone.
+    void CreateOutputFile(const QString& path) const;
+    void WriteSettings() const;
+
+    Ui::Form1 ui;
+    std::array<QCheckBox*, 4> chkFX{};
+    QLabel* sbarSize = nullptr;
+    QLabel* sbarTime = nullptr;
+
+    platform::WindowService& windows_;
+    platform::WaveInService& waveIn_;
+    const QString programFolder_;
+
+    std::unique_ptr<clsSmooth> clsSmoothL;
+    std::unique_ptr<clsSmooth> clsSmoothR;
+    std::unique_ptr<WaveInRecorder> clsRecorder;
+    std::unique_ptr<EncoderWAV> clsEncoder;
+    std::unique_ptr<clsDSP> clsEffects;
+
+    bool blnLoaded = false;
+    bool unloaded_ = false;
+    std::vector<std::int16_t> intBlock_;
+    std::int32_t lngElapsedMS_ = 0;
+    std::int32_t lngBytesPerSec_ = 0;
+    std::int16_t intFileNo_ = 0;
+    QString strLastFile_;
+};
