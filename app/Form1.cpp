@@ -82,6 +82,12 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
         pic->setAutoFillBackground(true);
     }
     ApplyFonts();
+    // Frames with their caption on the border line, so the controls placed just below the
+    // caption sit inside the frame.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0 2px; }"));
 
     connect(ui.cmdDo, &QPushButton::clicked, this, &Form1::cmdDo_Click);
     connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
