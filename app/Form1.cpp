@@ -71,7 +71,7 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     ui.sbar->addWidget(sbarSize, 1);
     ui.sbar->addWidget(sbarTime, 1);
 
-    // The format box is read-only and shows it with the button face.
+    // The read-only format box has the button face as its background.
     QPalette formatPalette = ui.txtWAVFmt->palette();
     formatPalette.setColor(QPalette::Base, formatPalette.color(QPalette::Button));
     ui.txtWAVFmt->setPalette(formatPalette);
