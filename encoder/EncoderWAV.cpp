@@ -2,7 +2,9 @@
 
 #include "common/RaisedError.h"
 #include "platform/acm/AcmService.h"
+#include "platform/acm/DialogFormatChooser.h"
 #include "platform/acm/FfmpegAcmService.h"
+#include "platform/acm/FormatChooser.h"
 
 #include <array>
 #include <cstring>
@@ -12,6 +14,9 @@ namespace {
 
 // Room of the output format buffer from construction: enough for any codec's record.
 constexpr std::size_t FormatBufferSize = 131072;
+// The longest texts the chooser hands back for a format and for its type, in characters.
+constexpr std::size_t FormatTextChars = 128;
+constexpr std::size_t FormatTagChars = 48;
 // 28 = "RIFF" + size + "WAVE" + "fmt " + size + "data" + size, the header around the record.
 constexpr std::int32_t HeaderFraming = 28;
 
@@ -44,16 +49,40 @@ std::string rateText(std::int32_t samplerate) {
     return text;
 }
 
+// A text from the chooser as stored: up to its first NUL, at most maxChars characters
+// (UTF-8 sequences are kept whole).
+std::string chooserText(const std::string& text, std::size_t maxChars) {
+    const std::string beforeNul = text.substr(0, text.find('\0'));
+    std::size_t chars = 0;
+    for (std::size_t at = 0; at < beforeNul.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(beforeNul[at]);
+        if ((byte & 0xC0) != 0x80 && ++chars > maxChars) { // a character starts here
+            return beforeNul.substr(0, at);
+        }
+    }
+    return beforeNul;
+}
+
 } // namespace
 
 EncoderWAV::EncoderWAV()
-    : ownedAcm_(std::make_unique<platform::FfmpegAcmService>()), acm_(*ownedAcm_) {
-    outputFormat_.assign(FormatBufferSize, 0);
-    const auto pcm = platform::WaveFormat::pcm(44100, 2, 16).bytes();
-    SetFormat(pcm, "44.1 kHz 16 Bit Stereo", "PCM");
-}
+    : EncoderWAV(std::make_unique<platform::FfmpegAcmService>(), nullptr,
+                 std::make_unique<platform::DialogFormatChooser>(), nullptr) {}
 
-EncoderWAV::EncoderWAV(platform::AcmService& acm) : acm_(acm) {
+EncoderWAV::EncoderWAV(platform::AcmService& acm)
+    : EncoderWAV(nullptr, &acm, std::make_unique<platform::DialogFormatChooser>(), nullptr) {}
+
+EncoderWAV::EncoderWAV(platform::FormatChooser& chooser)
+    : EncoderWAV(std::make_unique<platform::FfmpegAcmService>(), nullptr, nullptr, &chooser) {}
+
+EncoderWAV::EncoderWAV(platform::AcmService& acm, platform::FormatChooser& chooser)
+    : EncoderWAV(nullptr, &acm, nullptr, &chooser) {}
+
+EncoderWAV::EncoderWAV(std::unique_ptr<platform::AcmService> ownedAcm, platform::AcmService* acm,
+                       std::unique_ptr<platform::FormatChooser> ownedChooser,
+                       platform::FormatChooser* chooser)
+    : ownedAcm_(std::move(ownedAcm)), acm_(acm ? *acm : *ownedAcm_),
+      ownedChooser_(std::move(ownedChooser)), chooser_(chooser ? *chooser : *ownedChooser_) {
     outputFormat_.assign(FormatBufferSize, 0);
     const auto pcm = platform::WaveFormat::pcm(44100, 2, 16).bytes();
     SetFormat(pcm, "44.1 kHz 16 Bit Stereo", "PCM");
@@ -109,6 +138,30 @@ void EncoderWAV::SetFormat(std::span<const std::uint8_t> wfx, std::string Format
     outputFormatLength_ = static_cast<std::int32_t>(wfx.size());
     formatID_ = std::move(FormatID);
     formatTag_ = std::move(FormatTag);
+}
+
+std::int32_t EncoderWAV::SelectFormat(std::int32_t samplerate, std::int16_t Channels,
+                                      QWidget* hwndOwner, const std::string& Title) {
+    // Only formats into which this recording's 16-bit PCM converts are offered.
+    const auto source = platform::WaveFormat::pcm(samplerate, Channels, 16).bytes();
+    const auto formats = acm_.convertibleFormats(source);
+    const auto choice = chooser_.choose(hwndOwner, Title, source, formats);
+    if (!choice || choice->record.size() < platform::WaveFormat::RecordSize ||
+        choice->record.size() > FormatBufferSize) {
+        return 11;
+    }
+    // The chosen record at the start of a zeroed buffer of the full size, over the source
+    // record the buffer was offered with.
+    std::vector<std::uint8_t> buffer(FormatBufferSize, 0);
+    std::memcpy(buffer.data(), source.data(), source.size());
+    std::memcpy(buffer.data(), choice->record.data(), choice->record.size());
+    // The extra size is an unsigned 16-bit field: 18 + n stays within the buffer for any n.
+    const std::int32_t extraSize = buffer[16] | (buffer[17] << 8);
+    outputFormat_ = std::move(buffer);
+    outputFormatLength_ = static_cast<std::int32_t>(platform::WaveFormat::RecordSize) + extraSize;
+    formatID_ = chooserText(choice->text, FormatTextChars);
+    formatTag_ = chooserText(choice->tagName, FormatTagChars);
+    return 0;
 }
 
 std::string EncoderWAV::Encoder_Description() const {

@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 namespace platform {
 class AcmService;
-}
+class FormatChooser;
+} // namespace platform
 
 // Turns the 16-bit PCM blocks of one recording into one WAV file. Every block passes a
 // conversion stream from the recording's PCM into the output format and the converted
@@ -28,9 +31,15 @@ class AcmService;
 // 9 conversion failed and consumed nothing; 10 short write.
 class EncoderWAV {
 public:
-    EncoderWAV();                                   // conversion streams over FFmpeg
-    explicit EncoderWAV(platform::AcmService& acm); // streams from acm (not owned)
-    ~EncoderWAV();                                  // finishes an open recording
+    // Conversion streams over FFmpeg, the format chooser dialog.
+    EncoderWAV();
+    // Streams from acm, the format chooser dialog.
+    explicit EncoderWAV(platform::AcmService& acm);
+    // Conversion streams over FFmpeg, formats chosen through chooser.
+    explicit EncoderWAV(platform::FormatChooser& chooser);
+    // Streams from acm, formats chosen through chooser. Neither is owned.
+    EncoderWAV(platform::AcmService& acm, platform::FormatChooser& chooser);
+    ~EncoderWAV(); // finishes an open recording
     EncoderWAV(const EncoderWAV&) = delete;
     EncoderWAV& operator=(const EncoderWAV&) = delete;
 
@@ -47,6 +56,12 @@ public:
                       std::string FormatTag);
     // wfx: a wave format record with its extra bytes, stored as given (not examined).
     void SetFormat(std::span<const std::uint8_t> wfx, std::string FormatID, std::string FormatTag);
+    // Lets the user choose the output format among those the 16-bit PCM of samplerate and
+    // Channels converts into, in the chooser titled Title over hwndOwner. 0: the choice is
+    // the output format (the whole 131072-byte format buffer, the record at its start), its
+    // type name FormatTag and its text FormatID; 11: cancelled or failed, nothing changed.
+    std::int32_t SelectFormat(std::int32_t samplerate, std::int16_t Channels, QWidget* hwndOwner,
+                              const std::string& Title);
 
     std::string Encoder_Description() const;
     std::string Encoder_Extension() const;
@@ -68,11 +83,17 @@ public:
     std::int32_t OutputFormatCapacity() const;
 
 private:
+    // Uses acm when given, else ownedAcm; likewise for the chooser.
+    EncoderWAV(std::unique_ptr<platform::AcmService> ownedAcm, platform::AcmService* acm,
+               std::unique_ptr<platform::FormatChooser> ownedChooser,
+               platform::FormatChooser* chooser);
     void writeWaveHeader();
     void releaseStream();
 
     std::unique_ptr<platform::AcmService> ownedAcm_;
     platform::AcmService& acm_;
+    std::unique_ptr<platform::FormatChooser> ownedChooser_;
+    platform::FormatChooser& chooser_;
 
     platform::WaveFormat inputFormat_;
     std::vector<std::uint8_t> outputFormat_; // its size is the buffer's capacity

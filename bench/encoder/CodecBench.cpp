@@ -1,6 +1,8 @@
-// Each output format: one second of 44100 Hz stereo through the encoder (init, 10240-byte
-// blocks, close) into a real file, beside the ffmpeg program encoding the same raw audio
-// to the same format (that figure includes starting the program).
+// Each output format: a whole recording of 44100 Hz stereo through the encoder (init,
+// 10240-byte blocks as the capture delivers them, close) into a real file. The audio is read
+// from the raw file named by VOCARN_BENCH_AUDIO (signed 16-bit little-endian, interleaved)
+// so that other encoders can run on the very same samples (bench/encoder/compare-codecs);
+// without it 60 s of tones are made here. realtime_x: seconds of audio per second.
 #include "encoder/EncoderWAV.h"
 #include "platform/acm/AcmFormats.h"
 
@@ -18,100 +20,94 @@ using platform::AcmFormats;
 
 namespace {
 
+constexpr std::int32_t Rate = 44100;
+constexpr std::int16_t Channels = 2;
+constexpr std::int32_t BlockBytes = 10240;
+
 struct Format {
     const char* name;
     std::uint16_t tag;
-    std::int32_t variant;
+    std::int32_t variant; // bits for PCM and float, bit rate for MPEG Layer-3
+    std::int32_t rate;
     std::int16_t channels;
-    const char* ffmpegCodec;
 };
 
+// GSM 6.10 is the 8000 Hz mono codec; everything else keeps the recording's rate and
+// channels, so the codec's own work is what differs.
 const Format formats[] = {
-    {"PCM16", AcmFormats::TagPcm, 16, 2, "pcm_s16le"},
-    {"PCM8", AcmFormats::TagPcm, 8, 2, "pcm_u8"},
-    {"Float32", AcmFormats::TagIeeeFloat, 32, 2, "pcm_f32le"},
-    {"IMA_ADPCM", AcmFormats::TagImaAdpcm, 0, 2, "adpcm_ima_wav"},
-    {"MS_ADPCM", AcmFormats::TagMsAdpcm, 0, 2, "adpcm_ms"},
-    {"ALaw", AcmFormats::TagALaw, 0, 2, "pcm_alaw"},
-    {"uLaw", AcmFormats::TagMuLaw, 0, 2, "pcm_mulaw"},
-    {"GSM610_mono", AcmFormats::TagGsm610, 0, 1, "libgsm_ms"},
-    {"MP3_128k", AcmFormats::TagMpegLayer3, 128000, 2, "libmp3lame"},
+    {"PCM16", AcmFormats::TagPcm, 16, Rate, Channels},
+    {"PCM8", AcmFormats::TagPcm, 8, Rate, Channels},
+    {"Float32", AcmFormats::TagIeeeFloat, 32, Rate, Channels},
+    {"IMA_ADPCM", AcmFormats::TagImaAdpcm, 0, Rate, Channels},
+    {"MS_ADPCM", AcmFormats::TagMsAdpcm, 0, Rate, Channels},
+    {"ALaw", AcmFormats::TagALaw, 0, Rate, Channels},
+    {"uLaw", AcmFormats::TagMuLaw, 0, Rate, Channels},
+    {"GSM610_8000_mono", AcmFormats::TagGsm610, 0, 8000, 1},
+    {"MP3_128k", AcmFormats::TagMpegLayer3, 128000, Rate, Channels},
 };
 
-std::string tempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() /
-            ("vocarn-codec-bench-" + std::to_string(::getpid()) + "-" + name))
-        .string();
+const std::vector<std::int16_t>& recording() {
+    static const std::vector<std::int16_t> samples = [] {
+        std::vector<std::int16_t> v;
+        if (const char* path = std::getenv("VOCARN_BENCH_AUDIO")) {
+            std::ifstream in(path, std::ios::binary);
+            in.seekg(0, std::ios::end);
+            v.resize(static_cast<std::size_t>(in.tellg()) / 2);
+            in.seekg(0);
+            in.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(v.size() * 2));
+        } else {
+            for (int i = 0; i < 60 * Rate; ++i) {
+                const double t = static_cast<double>(i) / Rate;
+                v.push_back(static_cast<std::int16_t>(std::lrint(8000.0 * std::sin(2764.6 * t))));
+                v.push_back(static_cast<std::int16_t>(std::lrint(6000.0 * std::sin(18849.6 * t))));
+            }
+        }
+        return v;
+    }();
+    return samples;
 }
 
-std::vector<std::int16_t> second() {
-    std::vector<std::int16_t> s;
-    for (int i = 0; i < 44100; ++i) {
-        const auto v = static_cast<std::int16_t>(std::lrint(12000.0 * std::sin(i * 0.1425)));
-        s.push_back(v);
-        s.push_back(static_cast<std::int16_t>(-v));
-    }
-    return s;
-}
-
-void BM_EncoderSecond(benchmark::State& state, const Format& f) {
-    const auto record = AcmFormats::record(f.tag, 44100, f.channels, f.variant);
+void BM_EncoderRecording(benchmark::State& state, const Format& f) {
+    const auto record = AcmFormats::record(f.tag, f.rate, f.channels, f.variant);
     EncoderWAV enc;
     enc.SetFormat(record->bytes(), AcmFormats::text(*record), AcmFormats::tagName(f.tag));
-    const auto audio = second();
+    const auto& audio = recording();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(audio.data());
-    const std::string path = tempPath(std::string(f.name) + ".wav");
+    const auto total = static_cast<std::int32_t>(audio.size() * 2);
+    const std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("vocarn-codec-bench-" + std::to_string(::getpid()) + "-" + f.name + ".wav"))
+            .string();
     for (auto _ : state) {
-        if (enc.Encoder_EncoderInit(44100, 2, path) != 0) {
+        if (enc.Encoder_EncoderInit(Rate, Channels, path) != 0) {
             state.SkipWithError("Encoder_EncoderInit failed");
             break;
         }
-        for (std::int32_t at = 0; at < 176400; at += 10240) {
+        for (std::int32_t at = 0; at < total;) {
             std::int32_t used = 0;
-            enc.Encoder_Encode(bytes + at, std::min(10240, 176400 - at), used);
+            if (enc.Encoder_Encode(bytes + at, std::min(BlockBytes, total - at), used) != 0) {
+                state.SkipWithError("Encoder_Encode failed");
+                break;
+            }
+            if (used == 0) {
+                break; // a partial frame at the end
+            }
+            at += used;
         }
         enc.Encoder_EncoderClose();
     }
     std::filesystem::remove(path);
-}
-
-void BM_FfmpegProgramSecond(benchmark::State& state, const Format& f) {
-    const std::string raw = tempPath(std::string(f.name) + ".raw");
-    const std::string out = tempPath(std::string(f.name) + "-ffmpeg.wav");
-    {
-        const auto audio = second();
-        std::ofstream(raw, std::ios::binary)
-            .write(reinterpret_cast<const char*>(audio.data()),
-                   static_cast<std::streamsize>(audio.size() * 2));
-    }
-    std::string command = "ffmpeg -nostdin -v error -y -f s16le -ar 44100 -ac 2 -i " + raw +
-                          " -ac " + std::to_string(f.channels) + " -c:a " + f.ffmpegCodec;
-    if (f.tag == AcmFormats::TagMpegLayer3) {
-        command += " -b:a 128k";
-    }
-    if (f.tag == AcmFormats::TagGsm610) {
-        command += " -ar 8000"; // ffmpeg's GSM encoder takes 8000 Hz only without extra options
-    }
-    command += " " + out;
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("ffmpeg failed");
-            break;
-        }
-    }
-    std::filesystem::remove(raw);
-    std::filesystem::remove(out);
+    const double seconds = static_cast<double>(audio.size()) / (Rate * Channels);
+    state.counters["realtime_x"] = benchmark::Counter(
+        seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 const int registered = [] {
     for (const Format& f : formats) {
-        benchmark::RegisterBenchmark((std::string("EncoderSecond/") + f.name).c_str(),
-                                     BM_EncoderSecond, f)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("FfmpegProgramSecond/") + f.name).c_str(),
-                                     BM_FfmpegProgramSecond, f)
+        benchmark::RegisterBenchmark((std::string("EncoderRecording/") + f.name).c_str(),
+                                     BM_EncoderRecording, f)
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(20);
+            ->UseRealTime();
     }
     return 0;
 }();

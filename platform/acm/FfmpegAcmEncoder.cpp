@@ -41,14 +41,18 @@ const char* encoderName(std::uint16_t tag) {
     }
 }
 
-// The codec's preferred input format, interleaved 16-bit when it offers one.
+// The codec's input format closest to the recording's samples: interleaved 16-bit, else
+// planar 16-bit (MPEG Layer-3 takes that without widening every sample), else the codec's
+// first.
 AVSampleFormat inputFormatOf(const AVCodec* codec) {
     if (!codec->sample_fmts) {
         return AV_SAMPLE_FMT_S16;
     }
-    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
-        if (*f == AV_SAMPLE_FMT_S16) {
-            return *f;
+    for (const AVSampleFormat wanted : {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P}) {
+        for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+            if (*f == wanted) {
+                return *f;
+            }
         }
     }
     return codec->sample_fmts[0];
