@@ -1,0 +1,254 @@
+#include "ui/FrmST.h"
+
+#include "AudioProbe.h"
+#include "EventPump.h"
+#include "ScriptedShell.h"
+#include "ui/EmbeddedPlayer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Writes a short tone in the given codec (ffmpeg options) and returns the path.
+QString makeTake(const QTemporaryDir& dir, const QString& name, const std::string& codec,
+                 int rate = 44100, double seconds = 0.5) {
+    const QString path = dir.filePath(name);
+    int status = 0;
+    audioprobe::run("ffmpeg -v error -y -f lavfi -i sine=f=440:d=" + std::to_string(seconds) +
+                        ":r=" + std::to_string(rate) + " " + codec + " -f wav " +
+                        audioprobe::quoted(QFile::encodeName(path).toStdString()),
+                    status);
+    EXPECT_EQ(status, 0) << name.toStdString();
+    return path;
+}
+
+// Sets an environment variable for the test's lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value) : name_(name) {
+        if (qEnvironmentVariableIsSet(name)) {
+            old_ = qgetenv(name);
+        }
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            qputenv(name_, *old_);
+        } else {
+            qunsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<QByteArray> old_;
+};
+
+// A preview window with the recordings in a folder of its own, beside a private home whose
+// data folder holds the desktop's trash, and a shell that records instead of opening.
+class Preview : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root_.isValid());
+        ASSERT_TRUE(madeHome_);
+    }
+
+    EmbeddedPlayer* LST() { return preview_.findChild<EmbeddedPlayer*>(QStringLiteral("LST")); }
+    QMediaPlayer* player() { return LST()->mediaPlayer(); }
+    void click(const char* name) { preview_.findChild<QPushButton*>(QLatin1String(name))->click(); }
+    QString trash() const { return root_.filePath(QStringLiteral("home/.local/share/Trash")); }
+
+    QTemporaryDir root_;
+    ScopedEnv home_{"HOME", root_.filePath(QStringLiteral("home"))};
+    ScopedEnv data_{"XDG_DATA_HOME", root_.filePath(QStringLiteral("home/.local/share"))};
+    bool madeHome_ = QDir().mkpath(root_.filePath(QStringLiteral("home/.local/share"))) &&
+                     QDir().mkpath(root_.filePath(QStringLiteral("home/file")));
+    ScriptedShell shell_;
+    FrmST preview_;
+};
+
+} // namespace
+
+TEST_F(Preview, PlaysTheFileItIsHandedAndRestartsWithTheCurrentOneWhenOpenedAgain) {
+    const QString first =
+        makeTake(root_, QStringLiteral("home/file/录音1.wav"), "-ac 2 -c:a pcm_s16le", 44100, 1.5);
+    const QString second =
+        makeTake(root_, QStringLiteral("home/file/录音2.wav"), "-ac 1 -c:a pcm_s16le");
+
+    preview_.ShowWith(first);
+    EXPECT_TRUE(preview_.isVisible());
+    EXPECT_EQ(preview_.windowTitle(), QStringLiteral("Vocarn--试听"));
+    EXPECT_EQ(preview_.parentWidget(), nullptr);
+    EXPECT_FALSE(preview_.isModal());
+    EXPECT_EQ(LST()->URL(), first);
+    EXPECT_EQ(player()->source(), QUrl::fromLocalFile(first));
+    EXPECT_EQ(player()->playbackState(), QMediaPlayer::PlayingState);
+    EXPECT_TRUE(PumpUntil([&] { return player()->duration() == 1500; }));
+    auto* time = LST()->findChild<QLabel*>(QStringLiteral("lblTime"));
+    ASSERT_NE(time, nullptr);
+    EXPECT_TRUE(time->text().endsWith(QStringLiteral(" / 0:01"))) << time->text().toStdString();
+
+    preview_.ShowWith(second);
+    EXPECT_TRUE(preview_.isVisible());
+    EXPECT_EQ(preview_.File(), second);
+    EXPECT_EQ(player()->source(), QUrl::fromLocalFile(second));
+    EXPECT_TRUE(PumpUntil([&] { return player()->mediaStatus() == QMediaPlayer::EndOfMedia; }))
+        << "it plays to the end through the sound server";
+
+    // The same file again is played again from its start.
+    preview_.ShowWith(second);
+    EXPECT_NE(player()->mediaStatus(), QMediaPlayer::EndOfMedia);
+    EXPECT_LT(player()->position(), 100);
+    EXPECT_EQ(player()->playbackState(), QMediaPlayer::PlayingState);
+    EXPECT_TRUE(PumpUntil([&] { return player()->mediaStatus() == QMediaPlayer::EndOfMedia; }));
+}
+
+TEST_F(Preview, DeleteMovesTheTakeToTheTrashClosesAndLeavesTheMainWindowAlone) {
+    const QString take = makeTake(root_, QStringLiteral("home/file/录音3.wav"), "-c:a pcm_s16le");
+    const QString keep = makeTake(root_, QStringLiteral("home/file/录音2.wav"), "-c:a pcm_s16le");
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("VocarnV3.93"));
+    mainWindow.show();
+
+    preview_.ShowWith(take);
+    click("Command1");
+
+    EXPECT_FALSE(QFileInfo::exists(take));
+    EXPECT_TRUE(QFileInfo::exists(keep));
+    const QString trashed = trash() + QStringLiteral("/files/录音3.wav");
+    ASSERT_TRUE(QFileInfo::exists(trashed)) << "the take can be brought back";
+    EXPECT_TRUE(QFileInfo::exists(trash() + QStringLiteral("/info/录音3.wav.trashinfo")));
+    const auto info = audioprobe::soxi(QFile::encodeName(trashed).toStdString());
+    EXPECT_TRUE(info.ok) << info.text;
+    EXPECT_EQ(info.samples, 22050);
+
+    EXPECT_FALSE(preview_.isVisible());
+    EXPECT_TRUE(player()->source().isEmpty());
+    EXPECT_TRUE(mainWindow.isVisible());
+    EXPECT_EQ(mainWindow.windowTitle(), QStringLiteral("VocarnV3.93"));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "nothing is asked";
+    EXPECT_TRUE(shell_.shown.empty());
+}
+
+TEST_F(Preview, WithoutATrashDeleteRemovesTheTake) {
+    const QString take = makeTake(root_, QStringLiteral("home/file/录音4.wav"), "-c:a pcm_s16le");
+    {
+        QFile blocker(trash()); // a file where the trash folder would be: no trash
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+
+    preview_.ShowWith(take);
+    click("Command1");
+
+    EXPECT_FALSE(QFileInfo::exists(take));
+    EXPECT_TRUE(QFileInfo(trash()).isFile());
+    EXPECT_FALSE(preview_.isVisible());
+}
+
+TEST_F(Preview, DeleteOfAMissingOrEmptyPathClosesSilently) {
+    const QString take = makeTake(root_, QStringLiteral("home/file/录音5.wav"), "-c:a pcm_s16le");
+    const QString other = makeTake(root_, QStringLiteral("home/file/录音6.wav"), "-c:a pcm_s16le");
+    ASSERT_TRUE(QFile::remove(take));
+
+    preview_.ShowWith(take);
+    EXPECT_TRUE(player()->source().isEmpty()) << "a deleted take shows an empty player";
+    EXPECT_FALSE(LST()->findChild<QToolButton*>()->isEnabled());
+    click("Command1");
+    EXPECT_FALSE(preview_.isVisible());
+    EXPECT_TRUE(QFileInfo::exists(other));
+    EXPECT_FALSE(QFileInfo::exists(trash() + QStringLiteral("/files")));
+
+    preview_.ShowWith(QString());
+    EXPECT_TRUE(preview_.isVisible());
+    EXPECT_TRUE(player()->source().isEmpty());
+    click("Command1");
+    EXPECT_FALSE(preview_.isVisible());
+    EXPECT_TRUE(QFileInfo::exists(other));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(Preview, OpenFolderShowsTheTakeSelectedAndCloses) {
+    const QString take = makeTake(root_, QStringLiteral("home/file/录音7.wav"), "-c:a pcm_s16le");
+
+    preview_.ShowWith(take);
+    click("Command3");
+    ASSERT_EQ(shell_.shown.size(), 1u);
+    EXPECT_EQ(shell_.shown[0], QStringList{QUrl::fromLocalFile(take).toString()});
+    EXPECT_FALSE(preview_.isVisible());
+    EXPECT_TRUE(player()->source().isEmpty()) << "closing lets go of the file";
+    EXPECT_TRUE(QFileInfo::exists(take));
+
+    // Nothing to show for an empty path; the window closes all the same.
+    preview_.ShowWith(QString());
+    click("Command3");
+    EXPECT_EQ(shell_.shown.size(), 1u);
+    EXPECT_TRUE(shell_.opened.empty());
+    EXPECT_FALSE(preview_.isVisible());
+}
+
+TEST_F(Preview, CloseAndTheCloseBoxStopThePlayer) {
+    const QString take = makeTake(root_, QStringLiteral("home/file/录音8.wav"), "-c:a pcm_s16le");
+
+    preview_.ShowWith(take);
+    click("Command2");
+    EXPECT_FALSE(preview_.isVisible());
+    EXPECT_EQ(player()->playbackState(), QMediaPlayer::StoppedState);
+    EXPECT_TRUE(player()->source().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(take));
+
+    preview_.ShowWith(take);
+    EXPECT_TRUE(preview_.close());
+    EXPECT_TRUE(player()->source().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(take));
+}
+
+TEST_F(Preview, EveryRecordedFormatPlaysToItsEndWithItsLength) {
+    struct Format {
+        const char* name;
+        std::string codec;
+        int rate;
+    };
+    const Format formats[] = {
+        {"pcm", "-ac 2 -c:a pcm_s16le", 44100},     {"alaw", "-ac 1 -c:a pcm_alaw", 8000},
+        {"ima", "-ac 2 -c:a adpcm_ima_wav", 22050}, {"ms", "-ac 1 -c:a adpcm_ms", 11025},
+        {"gsm", "-ac 1 -c:a libgsm_ms", 8000},      {"mp3", "-ac 2 -c:a libmp3lame", 44100},
+    };
+    for (const Format& format : formats) {
+        SCOPED_TRACE(format.name);
+        const QString take = makeTake(root_, QStringLiteral("home/file/%1.wav").arg(format.name),
+                                      format.codec, format.rate, 0.6);
+        preview_.ShowWith(take);
+        EXPECT_TRUE(
+            PumpUntil([&] { return player()->mediaStatus() == QMediaPlayer::EndOfMedia; }, 5s))
+            << "status " << player()->mediaStatus() << ", "
+            << player()->errorString().toStdString();
+        // The length as an independent reader sees it (codec blocks pad the end).
+        const auto probe = audioprobe::ffprobe(QFile::encodeName(take).toStdString());
+        ASSERT_TRUE(probe.ok && probe.sampleRate > 0) << probe.text;
+        EXPECT_NEAR(player()->duration(), probe.durationTs * 1000 / probe.sampleRate, 30);
+    }
+}
+
+TEST(EmbeddedPlayer, FormatTimeShowsMinutesAndSeconds) {
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(0), QStringLiteral("0:00"));
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(999), QStringLiteral("0:00"));
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(61000), QStringLiteral("1:01"));
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(3599999), QStringLiteral("59:59"));
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(3600000), QStringLiteral("60:00"));
+    EXPECT_EQ(EmbeddedPlayer::FormatTime(-5), QStringLiteral("0:00"));
+}
