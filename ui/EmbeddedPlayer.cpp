@@ -15,10 +15,9 @@ namespace {
 
 // Qt's FFmpeg playback backend reads every format Vocarn records (IMA and Microsoft ADPCM,
 // GSM 6.10 and MPEG Layer-3 inside WAV included) with correct durations; the GStreamer one
-// refuses MPEG Layer-3 in WAV, misreports ADPCM durations and can stall at the end of an odd
-// data chunk. Qt picks its backend when the first multimedia object of the process is made
-// and reads QT_MEDIA_BACKEND then, so the choice is made before the first player. A backend
-// the user has chosen in the environment stays.
+// refuses MPEG Layer-3 in WAV and gives ADPCM files half their length. Qt picks its backend when
+// the first multimedia object of the process is made and reads QT_MEDIA_BACKEND then, so the choice
+// is made before the first player. A backend the user has chosen in the environment stays.
 void preferFfmpegBackend() {
     static const bool chosen = [] {
         if (qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")) {

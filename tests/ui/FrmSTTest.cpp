@@ -12,11 +12,20 @@
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <optional>
+
+// Qt 6.4's FFmpeg playback backend never frees the FFmpeg I/O context (a 32 KiB buffer and its
+// bookkeeping) of a source it reads through a device: about 33 KB per file previewed. Nothing
+// in this program calls FFmpeg itself, so every FFmpeg allocation left at exit is the
+// backend's; the leak sanitizer of a sanitizer build is told to pass over those.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libavutil.so\n";
+}
 
 namespace {
 
@@ -102,6 +111,23 @@ TEST_F(Preview, PlaysTheFileItIsHandedAndRestartsWithTheCurrentOneWhenOpenedAgai
     auto* time = LST()->findChild<QLabel*>(QStringLiteral("lblTime"));
     ASSERT_NE(time, nullptr);
     EXPECT_TRUE(time->text().endsWith(QStringLiteral(" / 0:01"))) << time->text().toStdString();
+
+    // The button pauses and plays on; the slider moves the play position.
+    auto* play = LST()->findChild<QToolButton*>();
+    ASSERT_NE(play, nullptr);
+    EXPECT_TRUE(play->isEnabled());
+    play->click();
+    EXPECT_EQ(player()->playbackState(), QMediaPlayer::PausedState);
+    EXPECT_EQ(play->text(), QStringLiteral("播放"));
+    auto* slider = LST()->findChild<QSlider*>(QStringLiteral("sldPosition"));
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(slider->maximum(), 1500);
+    slider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_TRUE(PumpUntil([&] { return player()->position() >= 1000; })) << player()->position();
+    EXPECT_LT(player()->position(), 1500);
+    play->click();
+    EXPECT_EQ(player()->playbackState(), QMediaPlayer::PlayingState);
+    EXPECT_EQ(play->text(), QStringLiteral("暂停"));
 
     preview_.ShowWith(second);
     EXPECT_TRUE(preview_.isVisible());
