@@ -1,5 +1,6 @@
 #include "ui/FrmST.h"
 
+#include "platform/shell/Trash.h"
 #include "ui/ModFolderSetFileFocus.h"
 
 #include <QCloseEvent>
@@ -35,7 +36,7 @@ void FrmST::Command1_Click() {
     ui.LST->setURL(QString()); // the player lets go of the file first
     const QFileInfo file(strLastFile_);
     if (!strLastFile_.isEmpty() && !file.isDir()) {
-        if (!QFile::moveToTrash(strLastFile_)) {
+        if (!platform::MoveToTrash(strLastFile_)) {
             QFile::remove(strLastFile_);
         }
     }

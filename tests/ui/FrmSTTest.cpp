@@ -177,12 +177,19 @@ TEST_F(Preview, WithoutATrashDeleteRemovesTheTake) {
         QFile blocker(trash()); // a file where the trash folder would be: no trash
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
+    // Where the program was started from: nothing of the take may end up there.
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir().mkpath(root_.filePath(QStringLiteral("cwd"))));
+    ASSERT_TRUE(QDir::setCurrent(root_.filePath(QStringLiteral("cwd"))));
 
     preview_.ShowWith(take);
     click("Command1");
+    const QStringList left = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QDir::setCurrent(started);
 
     EXPECT_FALSE(QFileInfo::exists(take));
     EXPECT_TRUE(QFileInfo(trash()).isFile());
+    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
     EXPECT_FALSE(preview_.isVisible());
 }
 
