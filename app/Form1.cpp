@@ -5,6 +5,9 @@
 #include "dsp/clsDSP.h"
 #include "encoder/EncoderWAV.h"
 #include "platform/MessageBoxService.h"
+#include "ui/About.h"
+#include "ui/FrmST.h"
+#include "ui/ModFolderSetFileFocus.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -93,6 +96,9 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
     connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
+    connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
+    connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     for (int i = 0; i < static_cast<int>(chkFX.size()); ++i) {
         connect(chkFX[i], &QCheckBox::toggled, this, [this, i] { chkFX_Click(i); });
     }
@@ -285,6 +291,30 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+// "试听": the last finished recording in the preview window (an empty player before the
+// first stop of the run).
+void Form1::CmdST_Click() {
+    if (!frmST_) {
+        frmST_ = std::make_unique<FrmST>();
+    }
+    frmST_->ShowWith(strLastFile_);
+}
+
+// "关于"
+void Form1::Command1_Click() {
+    if (!frmAbout_) {
+        frmAbout_ = std::make_unique<About>(programFolder_);
+    }
+    frmAbout_->show();
+    frmAbout_->raise();
+    frmAbout_->activateWindow();
+}
+
+// "打开文件夹": the next output file, which exists, selected in its folder.
+void Form1::Command3_Click() {
+    ModFolderSetFileFocus::FolderSetFileFocus(ui.txtFile->text());
 }
 
 void Form1::cmdDo_Click() {

@@ -13,7 +13,9 @@
 #include <span>
 #include <vector>
 
+class About;
 class EncoderWAV;
+class FrmST;
 class QCheckBox;
 class QLabel;
 class clsDSP;
@@ -80,6 +82,9 @@ private:
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);
+    void CmdST_Click();
+    void Command1_Click();
+    void Command3_Click();
     // True when the typed character may go into the rate box.
     bool cboSamplerate_KeyPress(QChar character) const;
 
@@ -107,6 +112,9 @@ private:
     std::unique_ptr<WaveInRecorder> clsRecorder;
     std::unique_ptr<EncoderWAV> clsEncoder;
     std::unique_ptr<clsDSP> clsEffects;
+    // The preview and About windows: one each, made on first use, without an owner.
+    std::unique_ptr<FrmST> frmST_;
+    std::unique_ptr<About> frmAbout_;
 
     bool blnLoaded = false;
     bool unloaded_ = false;

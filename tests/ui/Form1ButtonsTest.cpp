@@ -1,0 +1,118 @@
+#include "app/Form1.h"
+#include "platform/MessageBoxService.h"
+#include "platform/WindowService.h"
+#include "ui/About.h"
+#include "ui/EmbeddedPlayer.h"
+#include "ui/FrmST.h"
+
+#include "ScriptedShell.h"
+#include "ScriptedWaveIn.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Fails the test on any message box instead of waiting for a click that never comes.
+class NoMessages final : public platform::MessageBoxService {
+public:
+    NoMessages() : previous_(install(this)) {}
+    ~NoMessages() override { install(previous_); }
+    NoMessages(const NoMessages&) = delete;
+    NoMessages& operator=(const NoMessages&) = delete;
+    void show(QWidget*, const QString& text, const QString&, platform::MessageIcon) override {
+        ADD_FAILURE() << "message: " << text.toStdString();
+    }
+
+private:
+    platform::MessageBoxService* previous_;
+};
+
+template <class T>
+std::vector<T*> topLevel() {
+    std::vector<T*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<T*>(widget)) {
+            found.push_back(window);
+        }
+    }
+    return found;
+}
+
+// The main window over a scripted capture device, in a program folder of its own.
+class MainWindowButtons : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        waveIn_.devices = {"Scripted microphone"};
+        form_ = std::make_unique<Form1>(windows_, waveIn_, dir_.path());
+    }
+    void click(const char* name) { form_->findChild<QPushButton*>(QLatin1String(name))->click(); }
+    // Records nothing, then stops: the finished file becomes the last recording.
+    void RecordAndStop() {
+        auto* cboDev = form_->findChild<QComboBox*>(QStringLiteral("cboDev"));
+        cboDev->setCurrentIndex(0);
+        emit cboDev->activated(0);
+        click("cmdDo");
+        ASSERT_TRUE(form_->Recorder().IsRecording());
+        click("cmdDo");
+        ASSERT_FALSE(form_->Recorder().IsRecording());
+    }
+
+    QTemporaryDir dir_;
+    NoMessages messages_;
+    ScriptedShell shell_;
+    platform::WindowService windows_;
+    ScriptedWaveIn waveIn_;
+    std::unique_ptr<Form1> form_;
+};
+
+} // namespace
+
+TEST_F(MainWindowButtons, PreviewShowsTheOneWindowWithTheLastRecording) {
+    click("CmdST");
+    auto previews = topLevel<FrmST>();
+    ASSERT_EQ(previews.size(), 1u);
+    FrmST* preview = previews[0];
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->parentWidget(), nullptr);
+    EXPECT_FALSE(preview->isModal());
+    EXPECT_EQ(preview->File(), QString()) << "no recording stopped yet";
+    preview->close();
+
+    RecordAndStop();
+    ASSERT_FALSE(form_->strLastFile().isEmpty());
+    click("CmdST");
+    EXPECT_EQ(topLevel<FrmST>(), previews) << "the same window again";
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->File(), form_->strLastFile());
+    auto* player = preview->findChild<EmbeddedPlayer*>(QStringLiteral("LST"));
+    EXPECT_EQ(player->mediaPlayer()->source(), QUrl::fromLocalFile(form_->strLastFile()));
+    EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(MainWindowButtons, AboutShowsTheOneWindowWhoseHelpIsInTheProgramsFolder) {
+    click("Command1");
+    click("Command1");
+    const auto abouts = topLevel<About>();
+    ASSERT_EQ(abouts.size(), 1u);
+    EXPECT_TRUE(abouts[0]->isVisible());
+    EXPECT_FALSE(abouts[0]->isModal());
+    abouts[0]->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+    ASSERT_EQ(shell_.opened.size(), 1u);
+    EXPECT_EQ(shell_.opened[0], QUrl::fromLocalFile(dir_.filePath(QStringLiteral("bangzhu.htm"))));
+}
+
+TEST_F(MainWindowButtons, OpenFolderShowsTheNextOutputFileSelected) {
+    const QString next = form_->findChild<QLineEdit*>(QStringLiteral("txtFile"))->text();
+    ASSERT_TRUE(QFileInfo::exists(next));
+    click("Command3");
+    ASSERT_EQ(shell_.shown.size(), 1u);
+    EXPECT_EQ(shell_.shown[0], QStringList{QUrl::fromLocalFile(next).toString()});
+}
