@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
 
 #include <algorithm>
 #include <cmath>
@@ -94,6 +96,14 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
 
     connect(ui.cmdDo, &QPushButton::clicked, this, &Form1::cmdDo_Click);
     connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
+    // The line list also runs its handler when code selects a line (FillMixerLines); an
+    // emptied list selects no line.
+    connect(ui.cboRecLine, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            cboRecLine_Click();
+        }
+    });
+    connect(ui.sldVol, &QSlider::valueChanged, this, &Form1::sldVol_Change);
     connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
@@ -233,12 +243,49 @@ void Form1::ShowWAVFormat() {
                           QString::fromStdString(clsEncoder->FormatID()));
 }
 
+void Form1::FillMixerLines() {
+    {
+        // Emptying and filling the list selects nothing yet.
+        const QSignalBlocker quiet(ui.cboRecLine);
+        ui.cboRecLine->clear();
+        const std::int32_t count = clsRecorder->MixerLineCount();
+        for (std::int32_t i = 0; i < count; ++i) {
+            ui.cboRecLine->addItem(QString::fromStdString(clsRecorder->MixerLineName(i)));
+        }
+        ui.cboRecLine->setCurrentIndex(-1);
+    }
+    ui.cboRecLine->setCurrentIndex(clsRecorder->SelectedMixerLine());
+}
+
 void Form1::cboDev_Click() {
-    ui.cboRecLine->clear();
+    {
+        const QSignalBlocker quiet(ui.cboRecLine);
+        ui.cboRecLine->clear();
+    }
     if (!clsRecorder->SelectDevice(ui.cboDev->currentIndex())) {
         platform::MsgBox(this, QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
                          kAppTitle);
+        return;
     }
+    FillMixerLines();
+}
+
+void Form1::cboRecLine_Click() {
+    if (!clsRecorder->SelectMixerLine(ui.cboRecLine->currentIndex())) {
+        platform::MsgBox(this, QStringLiteral("Couldn't select mixer line!"),
+                         platform::MessageIcon::Warning, kAppTitle);
+    }
+    // The slider follows the line's volume; the update runs even when the value is unchanged.
+    ui.sldVol->setValue(clsRecorder->MixerLineVolume());
+    sldVol_Change();
+}
+
+void Form1::sldVol_Change() {
+    const int value = ui.sldVol->value();
+    clsRecorder->setMixerLineVolume(value);
+    const double percent = static_cast<double>(value) / ui.sldVol->maximum() * 100.0;
+    ui.lblVolPer->setText(QString::number(static_cast<int>(std::floor(percent))) +
+                          QStringLiteral("%"));
 }
 
 void Form1::cboSamplerate_Click() {

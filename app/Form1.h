@@ -53,6 +53,9 @@ public:
     void EnableSettings(bool enabled);
     // Lists the capture devices in cboDev, none selected.
     void FillDevices();
+    // Lists the input lines of the selected device in cboRecLine and selects the current one
+    // (which runs the line selection).
+    void FillMixerLines();
 
     // The recording state, read by the display and the preview window.
     std::int16_t intFileNo() const { return intFileNo_; }
@@ -79,6 +82,8 @@ private:
     void StopRecording();
 
     void cboDev_Click();
+    void cboRecLine_Click();
+    void sldVol_Change();
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -388,6 +389,63 @@ TEST_F(Form1Test, DeviceThatCannotBeSelectedIsReported) {
     PickDevice(*form, 0);
     EXPECT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(form->Recorder().SelectedDevice(), 0);
+}
+
+TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
+    ScriptedMixerState& mixer = waveIn.mixers[1];
+    mixer.lines = {{"Microphone", 5, {65535}}, {"Line in", 4, {1000, 2000}}};
+    mixer.selected = 1;
+    auto form = Open();
+    auto* cboRecLine = control<QComboBox>(*form, "cboRecLine");
+    auto* sldVol = control<QSlider>(*form, "sldVol");
+    auto* lblVolPer = control<QLabel>(*form, "lblVolPer");
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
+    EXPECT_EQ(sldVol->maximum(), 65535);
+
+    PickDevice(*form, 1);
+    ASSERT_EQ(cboRecLine->count(), 2);
+    EXPECT_EQ(cboRecLine->itemText(0), QStringLiteral("Microphone"));
+    EXPECT_EQ(cboRecLine->currentIndex(), 1);
+    EXPECT_EQ(sldVol->value(), 1000);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("1%"));
+    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{1000, 1000}))
+        << "the volume read from the first channel is written to every channel";
+
+    sldVol->setValue(32768);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("50%"));
+    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{32768, 32768}));
+    sldVol->setValue(0);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("0%"));
+
+    cboRecLine->setCurrentIndex(0);
+    EXPECT_EQ(mixer.selected, 0);
+    EXPECT_EQ(sldVol->value(), 65535);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
+
+    // A line the mixer refuses is reported; the volume is still read and written.
+    mixer.refusesSelect = true;
+    mixer.lines[0].channelVolumes = {6553};
+    cboRecLine->setCurrentIndex(1);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("Couldn't select mixer line!"));
+    EXPECT_EQ(messages.messages[0].title, QStringLiteral("Vocarn"));
+    EXPECT_EQ(mixer.selected, 0);
+    EXPECT_EQ(sldVol->value(), 6553);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("9%"));
+
+    // Another device without lines empties the list.
+    PickDevice(*form, 0);
+    EXPECT_EQ(cboRecLine->count(), 0);
+    EXPECT_EQ(messages.messages.size(), 1u) << messages.messages.back().text.toStdString();
+}
+
+TEST_F(Form1Test, DeviceWhoseMixerCannotOpenIsReported) {
+    waveIn.mixers[0].opens = false;
+    auto form = Open();
+    PickDevice(*form, 0);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("没有找到设备！"));
+    EXPECT_EQ(control<QComboBox>(*form, "cboRecLine")->count(), 0);
 }
 
 TEST_F(Form1Test, ShortWriteStopsTheRecordingBeforeTheMessage) {
