@@ -142,8 +142,7 @@ void frmFXOpts::ShowEx(clsDSP& dsp, QWidget* owner) {
 
 void frmFXOpts::prepare(clsDSP& dsp, QWidget* owner) {
     dsp_ = &dsp;
-    curvePoints_.assign(static_cast<std::size_t>(std::max(dsp.EqualizerBands(), 0)),
-                        CurvePoint{});
+    curvePoints_.assign(static_cast<std::size_t>(std::max(dsp.EqualizerBands(), 0)), CurvePoint{});
     strip_Click();
     LoadSliders();
     sldAmplDB_Scroll();

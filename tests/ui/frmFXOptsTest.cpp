@@ -4,6 +4,7 @@
 #include "dsp/clsDSP.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -98,9 +99,9 @@ TEST(frmFXOpts, OpeningShowsTheDefaultChainAndLaysOutTheBandsOnce) {
     f.prepare(chain.dsp, nullptr);
 
     const std::vector<std::pair<const char*, int>> expected = {
-        {"sldAmplDB", 3}, {"sldReverbLen", 100}, {"sldReverbAmp", 4},   {"sldShDry", 10},
-        {"sldShWet", 10}, {"sldShFb", 5},        {"sldShSwpRate", 10}, {"sldShSwpRange", 40},
-        {"sldShFreq", 100}};
+        {"sldAmplDB", 3},     {"sldReverbLen", 100}, {"sldReverbAmp", 4},
+        {"sldShDry", 10},     {"sldShWet", 10},      {"sldShFb", 5},
+        {"sldShSwpRate", 10}, {"sldShSwpRange", 40}, {"sldShFreq", 100}};
     for (const auto& [name, value] : expected) {
         EXPECT_EQ(slider(f, name).value(), value) << name;
     }
@@ -136,11 +137,11 @@ TEST(frmFXOpts, OpeningShowsTheDefaultChainAndLaysOutTheBandsOnce) {
 
 TEST(frmFXOpts, LoadingRoundsTheSingleProductByTenHalvesToEven) {
     DefaultChain chain;
-    chain.dsp.setEchoAmp(0.25f);           // 2.5 -> 2
-    chain.dsp.setPhaseShiftDry(0.35f);     // 0.35f * 10.0f is the single 3.5 -> 4
-    chain.dsp.setPhaseShiftWet(-0.35f);    // -> -4
-    chain.dsp.setPhaseShiftFrequency(100.5f);  // -> 100
-    chain.dsp.setEqualizerBandGainDB(2, 2.5f); // slider -2.5 -> -2
+    chain.dsp.setEchoAmp(0.25f);                // 2.5 -> 2
+    chain.dsp.setPhaseShiftDry(0.35f);          // 0.35f * 10.0f is the single 3.5 -> 4
+    chain.dsp.setPhaseShiftWet(-0.35f);         // -> -4
+    chain.dsp.setPhaseShiftFrequency(100.5f);   // -> 100
+    chain.dsp.setEqualizerBandGainDB(2, 2.5f);  // slider -2.5 -> -2
     chain.dsp.setEqualizerBandGainDB(5, -3.5f); // slider 3.5 -> 4
     chain.dsp.setAmplifyDB(-12);
 
@@ -220,6 +221,12 @@ TEST(frmFXOpts, BandSlidersAreInvertedAndTheRightButtonReturnsThemToZero) {
     EXPECT_EQ(chain.dsp.EqualizerBandGainDB(3), 0.0f);
     EXPECT_EQ(pixel(curve, bandX(3), 0), kBack);
     EXPECT_LT(channelDistance(pixel(curve, bandX(3), 11), kMiddle), 8);
+
+    // The up key moves the thumb up, which raises the band.
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(&band3, &up);
+    EXPECT_EQ(band3.value(), -1);
+    EXPECT_EQ(chain.dsp.EqualizerBandGainDB(3), 1.0f);
 
     // A cut lowers its point towards the bottom edge instead.
     f.sldEQ()[6]->setValue(12);
