@@ -8,6 +8,7 @@
 #include "ui/About.h"
 #include "ui/FrmST.h"
 #include "ui/ModFolderSetFileFocus.h"
+#include "ui/frmFXOpts.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -94,6 +95,7 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
 
     connect(ui.cmdDo, &QPushButton::clicked, this, &Form1::cmdDo_Click);
     connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
+    connect(ui.cmdFXOpts, &QPushButton::clicked, this, &Form1::cmdFXOpts_Click);
     connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
@@ -239,6 +241,13 @@ void Form1::cboDev_Click() {
         platform::MsgBox(this, QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
                          kAppTitle);
     }
+}
+
+void Form1::cmdFXOpts_Click() {
+    if (!fxOpts_) {
+        fxOpts_ = std::make_unique<frmFXOpts>(this);
+    }
+    fxOpts_->ShowEx(*clsEffects, this);
 }
 
 void Form1::cboSamplerate_Click() {
