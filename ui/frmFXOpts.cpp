@@ -101,11 +101,17 @@ float fromTenths(int v) {
 
 frmFXOpts::frmFXOpts(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
-    setFont(windowFont(font()));
     // A fixed tool window: title and close button only, no resizing.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    // Every control gets the font itself: a style sheet on the owner window would otherwise
+    // give the controls the application's font instead of the window's.
+    const QFont captions = windowFont(font());
+    setFont(captions);
+    for (QWidget* w : findChildren<QWidget*>()) {
+        w->setFont(captions);
+    }
 
     for (QLabel* label : findChildren<QLabel*>()) {
         fitToCaption(label);
@@ -322,12 +328,14 @@ void frmFXOpts::AddBandSlider() {
     slider->setTickPosition(first->tickPosition());
     slider->setTickInterval(first->tickInterval());
     slider->setGeometry(first->geometry());
+    slider->setFont(first->font());
     connect(slider, &QSlider::valueChanged, this, [this, Index] { sldEQ_Scroll(Index); });
     slider->installEventFilter(this);
     sldEQ_.push_back(slider);
 
     auto* label = new QLabel(firstLabel->parentWidget());
     label->setObjectName(QStringLiteral("lblEQID_%1").arg(Index));
+    label->setFont(firstLabel->font());
     label->setGeometry(firstLabel->geometry());
     lblEQID_.push_back(label);
 }
