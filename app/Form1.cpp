@@ -8,6 +8,7 @@
 #include "ui/About.h"
 #include "ui/FrmST.h"
 #include "ui/ModFolderSetFileFocus.h"
+#include "ui/frmFXOpts.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -104,6 +105,7 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
         }
     });
     connect(ui.sldVol, &QSlider::valueChanged, this, &Form1::sldVol_Change);
+    connect(ui.cmdFXOpts, &QPushButton::clicked, this, &Form1::cmdFXOpts_Click);
     connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
@@ -286,6 +288,13 @@ void Form1::sldVol_Change() {
     const double percent = static_cast<double>(value) / ui.sldVol->maximum() * 100.0;
     ui.lblVolPer->setText(QString::number(static_cast<int>(std::floor(percent))) +
                           QStringLiteral("%"));
+}
+
+void Form1::cmdFXOpts_Click() {
+    if (!fxOpts_) {
+        fxOpts_ = std::make_unique<frmFXOpts>(this);
+    }
+    fxOpts_->ShowEx(*clsEffects, this);
 }
 
 void Form1::cboSamplerate_Click() {

@@ -20,6 +20,7 @@ class QCheckBox;
 class QLabel;
 class clsDSP;
 class clsSmooth;
+class frmFXOpts;
 
 namespace platform {
 class WaveInService;
@@ -84,6 +85,8 @@ private:
     void cboDev_Click();
     void cboRecLine_Click();
     void sldVol_Change();
+    // Opens the effects settings window on the effects chain.
+    void cmdFXOpts_Click();
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);
@@ -120,6 +123,8 @@ private:
     // The preview and About windows: one each, made on first use, without an owner.
     std::unique_ptr<FrmST> frmST_;
     std::unique_ptr<About> frmAbout_;
+    // The effects settings window, made on first use and kept for the next opening.
+    std::unique_ptr<frmFXOpts> fxOpts_;
 
     bool blnLoaded = false;
     bool unloaded_ = false;
