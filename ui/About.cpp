@@ -1,8 +1,8 @@
 #include "ui/About.h"
 
+#include "app/ProgramFolder.h"
 #include "platform/shell/DesktopShell.h"
 
-#include <QDir>
 #include <QUrl>
 
 About::About(const QString& programFolder, QWidget* parent)
@@ -15,7 +15,7 @@ About::About(const QString& programFolder, QWidget* parent)
 About::~About() = default;
 
 QString About::HelpPath() const {
-    return QDir(programFolder_).filePath(QStringLiteral("bangzhu.htm"));
+    return ProgramFolder::locate(programFolder_, QStringLiteral("bangzhu.htm"));
 }
 
 void About::Command1_Click() {

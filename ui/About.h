@@ -9,8 +9,9 @@
 //
 // The main window keeps one instance, made on first use with the program's folder, and shows
 // it without making it modal. "确定" closes it; "帮助(&H)" opens the help page "bangzhu.htm"
-// of the program's folder with the desktop's handler for it (through platform::DesktopShell)
-// and leaves the window open. Whether the page is there is the handler's business.
+// of the program's folder (or of an installed Vocarn's data folder) with the desktop's handler
+// for it (through platform::DesktopShell) and leaves the window open. Whether the page is there is
+// the handler's business.
 class About : public QDialog {
     Q_OBJECT
 
@@ -18,7 +19,8 @@ public:
     explicit About(const QString& programFolder, QWidget* parent = nullptr);
     ~About() override;
 
-    // The help page: "bangzhu.htm" in the program's folder.
+    // The help page "bangzhu.htm": in the program's folder, or else in the data folder of an
+    // installed Vocarn (ProgramFolder::locate).
     QString HelpPath() const;
 
 private:
