@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ bool EncoderFile::open(const std::string& path, Creation creation) {
     if (fd < 0) {
         return false;
     }
+    // Advisory only: a second holder is told the file is in use; the recording itself goes
+    // on whether or not the lock was had.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     fd_ = fd;
     path_ = path;
     return true;
@@ -43,7 +47,7 @@ std::int32_t EncoderFile::write(const void* data, std::int32_t n) {
     std::int64_t allowed = n;
     const off_t at = ::lseek(fd_, 0, SEEK_CUR);
     if (at >= 0) {
-        allowed = std::min<std::int64_t>(allowed, static_cast<std::int64_t>(MaxSize) - at);
+        allowed = std::min<std::int64_t>(allowed, static_cast<std::int64_t>(sizeLimit_) - at);
     }
     if (allowed <= 0) {
         return -1;
@@ -86,4 +90,35 @@ std::uint32_t EncoderFile::size() const {
         return 0xFFFFFFFFu;
     }
     return static_cast<std::uint32_t>(st.st_size);
+}
+
+bool EncoderFile::writeAt(std::uint32_t offset, const void* data, std::int32_t n) {
+    if (fd_ < 0 || n < 0 || std::uint64_t{offset} + static_cast<std::uint64_t>(n) > sizeLimit_) {
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::int64_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(fd_, bytes + done, static_cast<std::size_t>(n - done),
+                                   static_cast<off_t>(offset + done));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            return false;
+        }
+        done += w;
+    }
+    return true;
+}
+
+bool EncoderFile::truncate(std::uint32_t length) {
+    if (fd_ < 0 || length > size()) {
+        return false;
+    }
+    int r;
+    do {
+        r = ::ftruncate(fd_, static_cast<off_t>(length));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
 }

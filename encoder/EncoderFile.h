@@ -5,9 +5,11 @@
 
 // The encoder's output file record and its access layer: a handle (-1 when no file is
 // open) and the path, with write, seek and size on 32-bit positions. The file is opened
-// for writing only; other programs may read it (and write it) while it is open. Files
-// never grow past 4 GiB - 1 bytes, the largest size the RIFF fields can state: a write
-// that would cross that size is cut short there.
+// for writing only; other programs may read it (and write it) while it is open. It holds
+// an advisory lock (flock) while open, so the start-up repair of another Vocarn leaves a
+// file that is being recorded alone. Files never grow past the size limit, 4 GiB - 1 bytes
+// (the largest size the RIFF fields can state) unless lowered: a write that would cross
+// it is cut short there.
 class EncoderFile {
 public:
     enum class Creation {
@@ -29,6 +31,9 @@ public:
     void close();
 
     int handle() const { return fd_; }
+    // Lowering the limit lets tests reach it with small files; it holds for later opens too.
+    std::uint32_t sizeLimit() const { return sizeLimit_; }
+    void setSizeLimit(std::uint32_t bytes) { sizeLimit_ = bytes; }
     const std::string& path() const { return path_; }
 
     // Bytes written: n when all were written, fewer when the disk (or the size limit)
@@ -41,7 +46,14 @@ public:
     // The file's size (its low 32 bits), 0xFFFFFFFF when it cannot be read.
     std::uint32_t size() const;
 
+    // Writes n bytes at offset without moving the position (the header's size fields while
+    // recording); true when all were written. Never grows the file past the size limit.
+    bool writeAt(std::uint32_t offset, const void* data, std::int32_t n);
+    // Cuts the file to length bytes (never grows it); true on success.
+    bool truncate(std::uint32_t length);
+
 private:
     int fd_ = -1;
     std::string path_;
+    std::uint32_t sizeLimit_ = MaxSize;
 };

@@ -6,6 +6,7 @@
 #include "platform/acm/FfmpegAcmService.h"
 #include "platform/acm/FormatChooser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -19,6 +20,14 @@ constexpr std::size_t FormatTextChars = 128;
 constexpr std::size_t FormatTagChars = 48;
 // 28 = "RIFF" + size + "WAVE" + "fmt " + size + "data" + size, the header around the record.
 constexpr std::int32_t HeaderFraming = 28;
+// 8 = "RIFF" + its size field: the part of the file the RIFF size does not count.
+constexpr std::uint32_t RiffPreamble = 8;
+// 4 = the RIFF size field's offset, after "RIFF".
+constexpr std::uint32_t RiffSizeOffset = 4;
+// 12 = the block align field's offset in a wave format record.
+constexpr std::size_t BlockAlignOffset = 12;
+// How often, at most, the size fields follow the audio while recording.
+constexpr std::chrono::seconds SizesInterval{1};
 
 void put32(std::uint8_t* at, std::uint32_t v) {
     at[0] = static_cast<std::uint8_t>(v);
@@ -236,11 +245,35 @@ std::int32_t EncoderWAV::Encoder_EncoderInit(std::int32_t samplerate, std::int16
         return 2;
     }
     streamFormat_.assign(outputFormat_.begin(), outputFormat_.begin() + outputFormatLength_);
-    if (writeHeader_) {
-        // Zeros where Encoder_EncoderClose puts the header.
-        const std::vector<std::uint8_t> placeholder(streamFormat_.size() + HeaderFraming, 0);
-        file_.write(placeholder.data(), static_cast<std::int32_t>(placeholder.size()));
+    blockAlign_ = 1;
+    if (streamFormat_.size() >= BlockAlignOffset + 2) {
+        blockAlign_ = std::max<std::uint32_t>(1, streamFormat_[BlockAlignOffset] |
+                                                     (streamFormat_[BlockAlignOffset + 1] << 8));
     }
+    headerBytes_ = 0;
+    audioBytes_ = 0;
+    writeFailed_ = false;
+    if (writeHeader_) {
+        // The real header at once, stating no audio yet: the file is valid from the start.
+        const std::uint32_t length = static_cast<std::uint32_t>(streamFormat_.size());
+        std::vector<std::uint8_t> head(streamFormat_.size() + HeaderFraming);
+        std::memcpy(head.data(), "RIFF", 4);
+        put32(head.data() + 4, length + HeaderFraming - RiffPreamble);
+        std::memcpy(head.data() + 8, "WAVEfmt ", 8);
+        put32(head.data() + 16, length);
+        std::memcpy(head.data() + 20, streamFormat_.data(), length);
+        std::memcpy(head.data() + 20 + length, "data", 4);
+        put32(head.data() + 24 + length, 0);
+        const auto size = static_cast<std::int32_t>(head.size());
+        if (file_.write(head.data(), size) == size) {
+            headerBytes_ = static_cast<std::uint32_t>(size);
+        } else {
+            // No room even for the header: an empty file rather than a torn header.
+            file_.truncate(0);
+            writeFailed_ = true;
+        }
+    }
+    sizesWrittenAt_ = std::chrono::steady_clock::now();
     return 0;
 }
 
@@ -262,12 +295,78 @@ std::int32_t EncoderWAV::Encoder_Encode(const std::uint8_t* buffer_ptr, std::int
         result = header_.sourceLengthUsed == 0 ? 9 : 0;
     } else {
         const std::int32_t produced = header_.destinationLengthUsed;
-        if (file_.write(destination_.data(), produced) != produced) {
-            result = 10;
+        if (writeFailed_) {
+            // The file ended at an earlier short write: nothing is appended after it.
+            result = produced > 0 ? 10 : 0;
+        } else {
+            const std::int32_t written = file_.write(destination_.data(), produced);
+            if (written != produced) {
+                result = 10;
+                keepWholeBlocks(written);
+            } else {
+                audioBytes_ += static_cast<std::uint32_t>(produced);
+                const auto now = std::chrono::steady_clock::now();
+                if (headerBytes_ > 0 && now - sizesWrittenAt_ >= SizesInterval) {
+                    sizesWrittenAt_ = now;
+                    writeSizes();
+                }
+            }
         }
     }
     buffer_used = header_.sourceLengthUsed;
     return result;
+}
+
+bool EncoderWAV::WouldExceedLimit(std::int32_t buffer_len) {
+    if (!IsRunning() || !stream_ || audioBytes_ == 0 || buffer_len < 0) {
+        return false;
+    }
+    // The most one conversion can produce is the destination buffer; the stream's own
+    // bound for this block and for the end flush is usually far less.
+    std::int32_t blockBound = destinationCapacity_;
+    std::int32_t flushBound = destinationCapacity_;
+    if (!stream_->size(std::min(buffer_len, sourceCapacity_), blockBound)) {
+        blockBound = destinationCapacity_;
+    }
+    if (!stream_->size(0, flushBound)) {
+        flushBound = destinationCapacity_;
+    }
+    const std::uint64_t end =
+        std::uint64_t{headerBytes_} + audioBytes_ +
+        static_cast<std::uint64_t>(std::min(blockBound, destinationCapacity_)) +
+        static_cast<std::uint64_t>(std::min(flushBound, destinationCapacity_));
+    return end > file_.sizeLimit();
+}
+
+std::uint32_t EncoderWAV::SizeLimit() const {
+    return file_.sizeLimit();
+}
+
+void EncoderWAV::setSizeLimitForTests(std::uint32_t bytes) {
+    file_.setSizeLimit(bytes);
+}
+
+void EncoderWAV::keepWholeBlocks(std::int32_t written) {
+    const std::uint32_t reached = audioBytes_ + static_cast<std::uint32_t>(std::max(written, 0));
+    if (headerBytes_ == 0) {
+        // Bare audio (or no header): counted as it reached the disk, appending goes on.
+        audioBytes_ = reached;
+        return;
+    }
+    writeFailed_ = true;
+    audioBytes_ = reached - reached % blockAlign_;
+    // A partial block is no audio a reader can use; the header states the whole ones.
+    file_.truncate(headerBytes_ + audioBytes_);
+    writeSizes();
+}
+
+void EncoderWAV::writeSizes() {
+    const std::uint32_t data = audioBytes_ - audioBytes_ % blockAlign_;
+    std::array<std::uint8_t, 4> field{};
+    put32(field.data(), data);
+    file_.writeAt(headerBytes_ - 4, field.data(), 4); // the data chunk's size, at 24 + L
+    put32(field.data(), headerBytes_ - RiffPreamble + data);
+    file_.writeAt(RiffSizeOffset, field.data(), 4);
 }
 
 std::int32_t EncoderWAV::Encoder_EncoderClose() {
@@ -278,8 +377,20 @@ std::int32_t EncoderWAV::Encoder_EncoderClose() {
     header_.sourceLength = 0;
     stream_->convert(header_, platform::AcmConvert::End);
     header_.sourceLength = sourceCapacity_;
-    file_.write(destination_.data(), header_.destinationLengthUsed);
-    if (writeHeader_) {
+    if (!writeFailed_) {
+        const std::int32_t tail = header_.destinationLengthUsed;
+        const std::int32_t written = file_.write(destination_.data(), tail);
+        if (written != tail) {
+            keepWholeBlocks(written);
+        }
+    }
+    if (writeFailed_) {
+        // The whole blocks that reached the disk (the header was stated with them already;
+        // once more in case that write did not get through).
+        if (headerBytes_ > 0) {
+            writeSizes();
+        }
+    } else if (writeHeader_) {
         writeWaveHeader();
     }
     releaseStream();

@@ -5,6 +5,7 @@
 #include "platform/acm/AcmStreamHeader.h"
 #include "platform/acm/WaveFormat.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -20,12 +21,21 @@ class FormatChooser;
 
 // Turns the 16-bit PCM blocks of one recording into one WAV file. Every block passes a
 // conversion stream from the recording's PCM into the output format and the converted
-// bytes are appended to the file. With WriteHeader set, the file starts with a zero
-// placeholder that Encoder_EncoderClose overwrites with the RIFF header:
+// bytes are appended to the file. With WriteHeader set, the file starts with the RIFF
+// header:
 //
 //   "RIFF" <size - 8> "WAVE" "fmt " <L> <output format record, L bytes> "data" <audio bytes>
 //
 // L is the output format length (18 for PCM: the record's extra size field is kept).
+// The header is written at the start, stating no audio, and its two size fields follow
+// the audio at most once a second while recording, so a take cut off by a crash or a kill
+// is a playable file up to its last update (WavRepair states the rest at the next start).
+// Encoder_EncoderClose writes the final header.
+//
+// A short write (a full disk, the size limit) ends the file's growth: only the whole
+// blocks of the output format that reached the disk are kept and stated by the header,
+// a partial block is cut off, and nothing more is appended to that file.
+//
 // Result codes: 0 success; 2 not running (close) or file not created (init); 7 bad rate or
 // channels or no conversion stream (init); 8 block longer than one second of input;
 // 9 conversion failed and consumed nothing; 10 short write.
@@ -77,6 +87,17 @@ public:
 
     bool IsRunning() const;
 
+    // Whether converting a block of buffer_len bytes could take the file past its size limit
+    // (the end flush at close counted in): the caller then finishes this file and hands the
+    // block to the next one, so no sample is lost at the 32-bit size limit of RIFF. False
+    // when not running, and for a file that holds no audio yet (a fresh file takes a block
+    // whatever its size; a block that does not fit then comes up short, result 10).
+    bool WouldExceedLimit(std::int32_t buffer_len);
+    // The largest file the encoder writes: 4 GiB - 1 bytes. Tests lower it to split small
+    // recordings; it holds for the running file and every later one.
+    std::uint32_t SizeLimit() const;
+    void setSizeLimitForTests(std::uint32_t bytes);
+
     // The output format record as set (output format length bytes).
     std::span<const std::uint8_t> OutputFormat() const;
     // Room of the output format buffer: 131072 bytes, more after a longer SetFormat.
@@ -88,6 +109,10 @@ private:
                std::unique_ptr<platform::FormatChooser> ownedChooser,
                platform::FormatChooser* chooser);
     void writeWaveHeader();
+    // The header's two size fields for the audio kept so far, in whole blocks.
+    void writeSizes();
+    // After a block's write that came up short with written bytes: keeps whole blocks only.
+    void keepWholeBlocks(std::int32_t written);
     void releaseStream();
 
     std::unique_ptr<platform::AcmService> ownedAcm_;
@@ -113,4 +138,15 @@ private:
 
     EncoderFile file_;
     bool writeHeader_ = true;
+
+    // Bytes of the header at the file's start: L + 28, or 0 without one (or when it could
+    // not be written).
+    std::uint32_t headerBytes_ = 0;
+    // Audio bytes appended to the file.
+    std::uint32_t audioBytes_ = 0;
+    // The output format's block align (at least 1): the unit of whole audio.
+    std::uint32_t blockAlign_ = 1;
+    // A write came up short: nothing more is appended to this file.
+    bool writeFailed_ = false;
+    std::chrono::steady_clock::time_point sizesWrittenAt_;
 };
