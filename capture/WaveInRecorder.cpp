@@ -196,25 +196,38 @@ platform::WindowHandle WaveInRecorder::MessageWindow() const {
 
 void WaveInRecorder::OpenMessageWindow() {
     CloseMessageWindow();
-    messageWindow_ = windows_.CreateWindow(
-        [this](platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
-               std::intptr_t lParam) { return WindowProc(hWnd, uMsg, wParam, lParam); });
+    // A plain hidden window of zero size: its own procedure answers 0 to everything.
+    messageWindow_ = windows_.CreateWindow({});
+    // The results are not looked at: a hook that cannot be installed has been reported, the
+    // registration then reports too, and no block reaches this recording.
+    hook_.sc_Subclass(messageWindow_, 0, this,
+                      [](void* owner, bool bBefore, bool& bHandled, std::intptr_t& lReturn,
+                         platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+                         std::intptr_t lParam, std::int32_t& lParamUser) {
+                          static_cast<WaveInRecorder*>(owner)->zSubclass_Proc(
+                              bBefore, bHandled, lReturn, hWnd, uMsg, wParam, lParam, lParamUser);
+                      });
+    hook_.sc_AddMsg(messageWindow_, platform::MM_WIM_DATA, MessageHook::MSG_AFTER);
+    // The device's failure notice comes the same way.
+    hook_.sc_AddMsg(messageWindow_, platform::WIM_DEVICE_FAILED, MessageHook::MSG_AFTER);
 }
 
 void WaveInRecorder::CloseMessageWindow() {
     if (messageWindow_ != 0) {
+        // The destroy messages pass through the hook's record, which then releases itself.
+        hook_.sc_UnSubclass(messageWindow_);
         windows_.DestroyWindow(std::exchange(messageWindow_, 0));
     }
 }
 
-std::intptr_t WaveInRecorder::WindowProc(platform::WindowHandle, std::uint32_t uMsg, std::uintptr_t,
-                                         std::intptr_t lParam) {
+void WaveInRecorder::zSubclass_Proc(bool, bool&, std::intptr_t&, platform::WindowHandle,
+                                    std::uint32_t uMsg, std::uintptr_t, std::intptr_t lParam,
+                                    std::int32_t&) {
     if (uMsg == platform::MM_WIM_DATA) {
         OnData(lParam);
     } else if (uMsg == platform::WIM_DEVICE_FAILED) {
         deviceFailed_ = true;
     }
-    return 0;
 }
 
 void WaveInRecorder::OnData(std::intptr_t lParam) {

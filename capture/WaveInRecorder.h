@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/MessageHook.h"
 #include "platform/WaveInService.h"
 #include "platform/WindowService.h"
 
@@ -25,9 +26,10 @@ public:
 // user-interface thread.
 //
 // Each recording has a message window of its own: the device posts MM_WIM_DATA to it for
-// every buffer it hands back, and the window's procedure delivers the buffer and queues it
-// again. StopRecord destroys the window, so buffers that the stop hands back are never
-// delivered. Everything runs on the user-interface thread.
+// every buffer it hands back. The window is hooked (MessageHook) so that the recorder's
+// handler runs after the window's own procedure for that message: it delivers the buffer
+// and queues it again. StopRecord removes the hook and destroys the window, so buffers that
+// the stop hands back are never delivered. Everything runs on the user-interface thread.
 class WaveInRecorder {
 public:
     // windows: the message-window service; waveIn: the capture service. Neither is owned.
@@ -80,9 +82,11 @@ public:
     // (its source went away, the sound server ended); cleared by StartRecord.
     bool DeviceFailed() const;
 
-    // The message window of the running recording (0 when idle); its procedure delivers
-    // the buffers.
+    // The message window of the running recording (0 when idle); its hook delivers the
+    // buffers.
     platform::WindowHandle MessageWindow() const;
+    // The hook of the message window.
+    MessageHook& Hook() { return hook_; }
 
 private:
     struct WaveInBuffer {
@@ -90,8 +94,10 @@ private:
         std::vector<std::int16_t> intBuffer;
     };
 
-    std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
-                             std::intptr_t lParam);
+    // The recorder's message handler, called by the hook after the window's own procedure.
+    void zSubclass_Proc(bool bBefore, bool& bHandled, std::intptr_t& lReturn,
+                        platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+                        std::intptr_t lParam, std::int32_t& lParamUser);
     void OnData(std::intptr_t lParam);
     void OpenMessageWindow();
     void CloseMessageWindow();
@@ -100,6 +106,7 @@ private:
     platform::WindowService& windows_;
     platform::WaveInService& waveIn_;
     WaveInRecorderEvents* events_ = nullptr;
+    MessageHook hook_{windows_, "WaveInRecorder"};
 
     std::int32_t selectedDevice_ = -1;
     std::int32_t bufferSize_ = 10240;
