@@ -5,6 +5,32 @@
 #include "resources/ProgramIcon.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QTimer>
+
+namespace {
+
+// Ends the program once the main window has closed and no other window is left on screen.
+// The toolkit ends it by itself only when the last window closes while visible; "退出" in the
+// tray menu closes the main window while it may be hidden.
+class QuitWhenClosed final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            QTimer::singleShot(0, this, [] {
+                for (const QWidget* widget : QApplication::topLevelWidgets()) {
+                    if (widget->isVisible()) {
+                        return;
+                    }
+                }
+                QCoreApplication::quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -17,7 +43,9 @@ int main(int argc, char* argv[]) {
 
     platform::WindowService windows;
     platform::PulseWaveIn waveIn;
+    QuitWhenClosed quitWhenClosed;
     // Declared last, so the window (and the capture engine in it) goes before the services.
     Form1 form(windows, waveIn, ProgramFolder::path());
+    form.installEventFilter(&quitWhenClosed);
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/SettingsFile.h"
+#include "app/TrayIcon.h"
 #include "display/clsSmooth.h"
 #include "dsp/clsDSP.h"
 #include "encoder/EncoderWAV.h"
@@ -114,6 +115,10 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     for (int i = 0; i < static_cast<int>(chkFX.size()); ++i) {
         connect(chkFX[i], &QCheckBox::toggled, this, [this, i] { chkFX_Click(i); });
     }
+    connect(ui.Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    if (!TrayIcon::SystemTrayAvailable()) {
+        ui.Command4->setToolTip(QStringLiteral("此桌面没有系统托盘，窗口将最小化到任务栏"));
+    }
     ui.cboSamplerate->installEventFilter(this);
     ui.cboSamplerate->lineEdit()->installEventFilter(this);
 
@@ -167,6 +172,9 @@ void Form1::Form_Load() {
     const QString path = OutputPath(programFolder_, intFileNo_);
     CreateOutputFile(path);
     ui.txtFile->setText(path);
+
+    tray_ = std::make_unique<TrayIcon>(windows_, *this);
+    tray_->Add();
 }
 
 void Form1::Form_Unload() {
@@ -180,6 +188,9 @@ void Form1::Form_Unload() {
     // The capture engine goes first, so no block reaches an encoder that is being finished.
     clsRecorder.reset();
     clsEncoder.reset();
+    if (tray_) {
+        tray_->Remove();
+    }
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -321,6 +332,14 @@ void Form1::chkFX_Click(int Index) {
         clsEffects->setEffectsUsed(clsEffects->EffectsUsed() | bit);
     } else {
         clsEffects->setEffectsUsed(clsEffects->EffectsUsed() & ~bit);
+    }
+}
+
+void Form1::Command4_Click() {
+    if (TrayIcon::SystemTrayAvailable()) {
+        hide();
+    } else {
+        showMinimized();
     }
 }
 

@@ -16,6 +16,7 @@
 class About;
 class EncoderWAV;
 class FrmST;
+class TrayIcon;
 class QCheckBox;
 class QLabel;
 class clsDSP;
@@ -66,6 +67,7 @@ public:
     std::span<const std::int16_t> intBlock() const { return intBlock_; }
     clsDSP& Effects() { return *clsEffects; }
     WaveInRecorder& Recorder() { return *clsRecorder; }
+    TrayIcon& Tray() { return *tray_; }
 
     // The path the recording with counter intFileNo goes to, in programFolder.
     static QString OutputPath(const QString& programFolder, std::int16_t intFileNo);
@@ -93,6 +95,9 @@ private:
     void CmdST_Click();
     void Command1_Click();
     void Command3_Click();
+    // Hides the window, leaving the tray icon as the way back; minimises it instead on a
+    // desktop without a notification area, where a hidden window could not be brought back.
+    void Command4_Click();
     // True when the typed character may go into the rate box.
     bool cboSamplerate_KeyPress(QChar character) const;
 
@@ -125,6 +130,7 @@ private:
     std::unique_ptr<About> frmAbout_;
     // The effects settings window, made on first use and kept for the next opening.
     std::unique_ptr<frmFXOpts> fxOpts_;
+    std::unique_ptr<TrayIcon> tray_; // the icon and the window's procedure
 
     bool blnLoaded = false;
     bool unloaded_ = false;
