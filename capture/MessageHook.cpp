@@ -58,8 +58,8 @@ bool MessageHook::sc_Subclass(platform::WindowHandle hWnd, std::int32_t lParamUs
     record->lParamUser = lParamUser;
     platform::WindowService* windows = &windows_;
     record->previous = windows_.SetWindowProc(
-        hWnd, [windows, record](platform::WindowHandle w, std::uint32_t uMsg,
-                                std::uintptr_t wParam, std::intptr_t lParam) {
+        hWnd, [windows, record](platform::WindowHandle w, std::uint32_t uMsg, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
             return Dispatch(*windows, *record, w, uMsg, wParam, lParam);
         });
     // An empty previous procedure is a window that answers 0 to everything; only a handle
@@ -184,8 +184,8 @@ void MessageHook::CallHandler(HookRecord& record, bool bBefore, bool& bHandled,
 }
 
 std::intptr_t MessageHook::Dispatch(platform::WindowService& windows, HookRecord& record,
-                                     platform::WindowHandle hWnd, std::uint32_t uMsg,
-                                     std::uintptr_t wParam, std::intptr_t lParam) {
+                                    platform::WindowHandle hWnd, std::uint32_t uMsg,
+                                    std::uintptr_t wParam, std::intptr_t lParam) {
     bool bHandled = false;
     std::intptr_t lReturn = 0;
     if (InTable(record.before, uMsg)) {
@@ -193,8 +193,8 @@ std::intptr_t MessageHook::Dispatch(platform::WindowService& windows, HookRecord
     }
     if (!bHandled) {
         ++record.inUse;
-        lReturn = platform::WindowService::CallWindowProc(record.previous, hWnd, uMsg, wParam,
-                                                          lParam);
+        lReturn =
+            platform::WindowService::CallWindowProc(record.previous, hWnd, uMsg, wParam, lParam);
         --record.inUse;
     }
     if (record.inUse == 0 && record.shutdown) {

@@ -50,10 +50,10 @@ public:
     // (starts false; true keeps the message from the previous procedure), lReturn (starts
     // 0; what the window returns when the previous procedure does not run), the message,
     // and the user value given when the window was hooked.
-    using Handler = std::function<void(void* owner, bool bBefore, bool& bHandled,
-                                       std::intptr_t& lReturn, platform::WindowHandle hWnd,
-                                       std::uint32_t uMsg, std::uintptr_t wParam,
-                                       std::intptr_t lParam, std::int32_t& lParamUser)>;
+    using Handler =
+        std::function<void(void* owner, bool bBefore, bool& bHandled, std::intptr_t& lReturn,
+                           platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+                           std::intptr_t lParam, std::int32_t& lParamUser)>;
 
     // One hooked window. Owned by the window's procedure from the moment it is installed.
     struct HookRecord {
@@ -103,8 +103,8 @@ private:
                                   std::uintptr_t wParam, std::intptr_t lParam);
     static bool InTable(const MsgTable& table, std::uint32_t uMsg);
     static void CallHandler(HookRecord& record, bool bBefore, bool& bHandled,
-                            std::intptr_t& lReturn, platform::WindowHandle hWnd,
-                            std::uint32_t uMsg, std::uintptr_t wParam, std::intptr_t lParam);
+                            std::intptr_t& lReturn, platform::WindowHandle hWnd, std::uint32_t uMsg,
+                            std::uintptr_t wParam, std::intptr_t lParam);
     void zError(const std::string& routine, const std::string& message) const;
 
     platform::WindowService& windows_;

@@ -26,7 +26,8 @@ public:
         MessageIcon icon;
     };
 
-    Reports() : previousLog_(EventLog::install(this)), previousBox_(MessageBoxService::install(this)) {}
+    Reports()
+        : previousLog_(EventLog::install(this)), previousBox_(MessageBoxService::install(this)) {}
     ~Reports() override {
         EventLog::install(previousLog_);
         MessageBoxService::install(previousBox_);
@@ -49,14 +50,14 @@ private:
 class Hooked : public ::testing::Test {
 protected:
     Hooked() {
-        window = windows.CreateWindow([this](WindowHandle, std::uint32_t uMsg, std::uintptr_t,
-                                             std::intptr_t) {
-            seen.push_back("proc " + std::to_string(uMsg));
-            if (insideProc) {
-                insideProc(uMsg);
-            }
-            return static_cast<std::intptr_t>(100 + uMsg);
-        });
+        window = windows.CreateWindow(
+            [this](WindowHandle, std::uint32_t uMsg, std::uintptr_t, std::intptr_t) {
+                seen.push_back("proc " + std::to_string(uMsg));
+                if (insideProc) {
+                    insideProc(uMsg);
+                }
+                return static_cast<std::intptr_t>(100 + uMsg);
+            });
     }
 
     bool Hook() {
@@ -97,8 +98,8 @@ TEST_F(Hooked, HandlerRunsAroundTheWindowsProcedureForItsTablesOnly) {
     EXPECT_EQ(windows.SendMessage(window, 11, 0, 0), 111);
     EXPECT_EQ(windows.SendMessage(window, 12, 0, 0), 112);
     EXPECT_EQ(windows.SendMessage(window, 13, 0, 0), 113);
-    EXPECT_EQ(seen, (Strings{"before 10", "proc 10", "proc 11", "after 11", "before 12",
-                             "proc 12", "after 12", "proc 13"}));
+    EXPECT_EQ(seen, (Strings{"before 10", "proc 10", "proc 11", "after 11", "before 12", "proc 12",
+                             "after 12", "proc 13"}));
 
     // A message the handler handles before never reaches the procedure; its return value is
     // the handler's.
@@ -124,9 +125,7 @@ TEST_F(Hooked, HandlerThatRemovesItsHookIsNotCalledAgainAndTheRecordGoesAtTheNex
     ASSERT_TRUE(Hook());
     hook.sc_AddMsg(window, 11, MessageHook::MSG_AFTER);
     std::weak_ptr<MessageHook::HookRecord> record = hook.zMap_hWnd(window);
-    insideHandler = [&](bool, bool&, std::intptr_t&, std::uint32_t) {
-        hook.sc_UnSubclass(window);
-    };
+    insideHandler = [&](bool, bool&, std::intptr_t&, std::uint32_t) { hook.sc_UnSubclass(window); };
 
     // The current message completes: the procedure has had it, and its result comes back.
     EXPECT_EQ(windows.SendMessage(window, 11, 0, 0), 111);
@@ -262,10 +261,14 @@ TEST_F(Hooked, EachFailureIsLoggedAndShownWithItsRoutine) {
         {"not a window",
          [&] { EXPECT_FALSE(hook.sc_Subclass(other + 100, 0, this, [](auto&&...) {})); },
          "sc_Subclass", "Invalid window handle"},
-        {"no handler", [&] { EXPECT_FALSE(hook.sc_Subclass(window, 0, this, {})); },
-         "sc_Subclass", "Callback method not found"},
-        {"hooked twice", [&] { EXPECT_TRUE(Hook()); EXPECT_FALSE(Hook()); }, "sc_Subclass",
-         "Window handle is already subclassed"},
+        {"no handler", [&] { EXPECT_FALSE(hook.sc_Subclass(window, 0, this, {})); }, "sc_Subclass",
+         "Callback method not found"},
+        {"hooked twice",
+         [&] {
+             EXPECT_TRUE(Hook());
+             EXPECT_FALSE(Hook());
+         },
+         "sc_Subclass", "Window handle is already subclassed"},
         {"register on a window not hooked", [&] { hook.sc_AddMsg(other, 1); }, "zMap_hWnd",
          "Window handle isn't subclassed"},
         {"unhook a window not hooked", [&] { hook.sc_UnSubclass(other); }, "zMap_hWnd",
