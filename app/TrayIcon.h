@@ -53,8 +53,8 @@ public:
     // brings the window to the front and a release opens Mnu_Menu at the cursor; other mouse
     // messages do nothing. Every message, the tray message included, then goes on to the
     // previous procedure, whose result is returned.
-    std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg,
-                             std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
+                             std::intptr_t lParam);
 
     platform::WindowHandle hWnd() const { return hWnd_; }
     QSystemTrayIcon& Icon() { return icon_; }

@@ -1,6 +1,6 @@
+#include "app/TrayIcon.h"
 #include "app/Form1.h"
 #include "app/SettingsFile.h"
-#include "app/TrayIcon.h"
 #include "platform/WindowService.h"
 
 #include "EventPump.h"
@@ -189,11 +189,11 @@ TEST(TrayIconProcedure, EveryMessageGoesOnToThePreviousProcedureUntilRemoved) {
     TraySeams seams(true);
     std::vector<std::string> previous; // outlives the window's procedure that fills it
     TrayIcon tray(windows, window);
-    windows.SetWindowProc(tray.hWnd(), [&](WindowHandle, std::uint32_t uMsg, std::uintptr_t,
-                                           std::intptr_t lParam) {
-        previous.push_back(std::to_string(uMsg) + " " + std::to_string(lParam));
-        return std::intptr_t{42};
-    });
+    windows.SetWindowProc(
+        tray.hWnd(), [&](WindowHandle, std::uint32_t uMsg, std::uintptr_t, std::intptr_t lParam) {
+            previous.push_back(std::to_string(uMsg) + " " + std::to_string(lParam));
+            return std::intptr_t{42};
+        });
     tray.Add();
     EXPECT_EQ(windows.SendMessage(tray.hWnd(), 15, 0, 3), 42);
     EXPECT_EQ(windows.SendMessage(tray.hWnd(), TrayIcon::WM_TRAY, 0, TrayIcon::WM_RBUTTONUP), 42);
