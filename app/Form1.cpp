@@ -1,8 +1,14 @@
 #include "app/Form1.h"
 
+#include "app/PopupComboBox.h"
+#include "app/SaveFileDialog.h"
 #include "app/SettingsFile.h"
 #include "app/TrayIcon.h"
+#include "app/modDisplay.h"
+#include "display/PictureBox.h"
+#include "display/clsDraw.h"
 #include "display/clsSmooth.h"
+#include "display/modDraw.h"
 #include "dsp/clsDSP.h"
 #include "encoder/EncoderWAV.h"
 #include "platform/MessageBoxService.h"
@@ -24,9 +30,12 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -62,11 +71,35 @@ QFont installedFont(const QFont& base, const QStringList& families, double point
 // The highest rate the effects chain accepts; the rate box takes five digits.
 constexpr std::int32_t kMaxSampleRate = 96000;
 
+const QString kCaptionStop = QStringLiteral("停止录音");
+
+// The display timer's period.
+constexpr int kDisplayPeriodMS = 25;
+
+// Size in bytes of the file at path; 0 when it cannot be read (deleted while recording).
+// One stat: the display never opens the file the encoder is writing.
+double FileLength(const QString& path) {
+    std::error_code error;
+    const std::uintmax_t length =
+        std::filesystem::file_size(std::filesystem::path(path.toStdString()), error);
+    return error ? 0.0 : static_cast<double>(length);
+}
+
 } // namespace
 
 Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+             const QString& programFolder, platform::FormatChooser& chooser, QWidget* parent)
+    : Form1(windows, waveIn, programFolder, &chooser, parent) {}
+
+Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
              const QString& programFolder, QWidget* parent)
-    : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder) {
+    : Form1(windows, waveIn, programFolder, nullptr, parent) {}
+
+Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+             const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent)
+    : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder),
+      chooser_(chooser), ownSaveDialog_(std::make_unique<SaveFileDialog>()),
+      saveDialog_(ownSaveDialog_.get()) {
     ui.setupUi(this);
     chkFX = {ui.chkFX_0, ui.chkFX_1, ui.chkFX_2, ui.chkFX_3};
 
@@ -82,11 +115,14 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     QPalette formatPalette = ui.txtWAVFmt->palette();
     formatPalette.setColor(QPalette::Base, formatPalette.color(QPalette::Button));
     ui.txtWAVFmt->setPalette(formatPalette);
-    for (QFrame* pic : {ui.picFreq, ui.picAmpl}) {
-        QPalette black = pic->palette();
-        black.setColor(QPalette::Window, Qt::black);
-        pic->setPalette(black);
-        pic->setAutoFillBackground(true);
+    // Spectrum and waveform on black; the level bars on the button face.
+    ui.picFreq->setBackColor(modDraw::RGB(0, 0, 0));
+    ui.picAmpl->setBackColor(modDraw::RGB(0, 0, 0));
+    const QColor face = palette().color(QPalette::Button);
+    for (PictureBox* pic : {ui.picVUL, ui.picVUR}) {
+        pic->setBackColor(modDraw::RGB(static_cast<std::uint32_t>(face.red()),
+                                       static_cast<std::uint32_t>(face.green()),
+                                       static_cast<std::uint32_t>(face.blue())));
     }
     ApplyFonts();
     // Frames with their caption on the border line, so the controls placed just below the
@@ -98,6 +134,7 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
 
     connect(ui.cmdDo, &QPushButton::clicked, this, &Form1::cmdDo_Click);
     connect(ui.cboDev, &QComboBox::activated, this, &Form1::cboDev_Click);
+    connect(ui.cboDev, &PopupComboBox::aboutToShowPopup, this, &Form1::cboDev_DropDown);
     // The line list also runs its handler when code selects a line (FillMixerLines); an
     // emptied list selects no line.
     connect(ui.cboRecLine, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -110,6 +147,8 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
+    connect(ui.cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
+    connect(ui.cmdSelFmt, &QPushButton::clicked, this, &Form1::cmdSelFmt_Click);
     connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     for (int i = 0; i < static_cast<int>(chkFX.size()); ++i) {
@@ -121,6 +160,20 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     }
     ui.cboSamplerate->installEventFilter(this);
     ui.cboSamplerate->lineEdit()->installEventFilter(this);
+    // Text put in by other means than a typed key (the context menu's paste, the mouse's
+    // selection paste) keeps only what the rate filter lets through: up to five digits.
+    connect(ui.cboSamplerate->lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& text) {
+                QString digits;
+                for (const QChar c : text) {
+                    if (c >= u'0' && c <= u'9' && digits.size() < 5) {
+                        digits += c;
+                    }
+                }
+                if (digits != text) {
+                    ui.cboSamplerate->lineEdit()->setText(digits);
+                }
+            });
 
     // Fixed border: the client area is the control area plus the status bar.
     ui.centralwidget->setFixedSize(ui.centralwidget->size());
@@ -144,7 +197,9 @@ void Form1::Form_Load() {
     clsSmoothR = std::make_unique<clsSmooth>();
     clsRecorder = std::make_unique<WaveInRecorder>(windows_, waveIn_);
     clsRecorder->setEvents(this);
-    clsEncoder = std::make_unique<EncoderWAV>();
+    clsEncoder =
+        chooser_ ? std::make_unique<EncoderWAV>(*chooser_) : std::make_unique<EncoderWAV>();
+    clsVis = std::make_unique<clsDraw>();
     clsEffects = std::make_unique<clsDSP>();
 
     clsSmoothL->SmoothNew(3);
@@ -173,6 +228,11 @@ void Form1::Form_Load() {
     CreateOutputFile(path);
     ui.txtFile->setText(path);
 
+    tmrVis = new QTimer(this);
+    tmrVis->setInterval(kDisplayPeriodMS);
+    connect(tmrVis, &QTimer::timeout, this, &Form1::tmrVis_Timer);
+    tmrVis->start();
+
     tray_ = std::make_unique<TrayIcon>(windows_, *this);
     tray_->Add();
 }
@@ -182,6 +242,9 @@ void Form1::Form_Unload() {
         return;
     }
     unloaded_ = true;
+    if (tmrVis) {
+        tmrVis->stop();
+    }
     if (clsRecorder && clsRecorder->IsRecording()) {
         cmdDo_Click();
     }
@@ -283,6 +346,26 @@ void Form1::cboDev_Click() {
     FillMixerLines();
 }
 
+void Form1::cboDev_DropDown() {
+    const int before = ui.cboDev->currentIndex();
+    const QString name = before >= 0 ? ui.cboDev->itemText(before) : QString();
+    FillDevices();
+    if (before < 0) {
+        return;
+    }
+    const int now = ui.cboDev->findText(name, Qt::MatchExactly);
+    if (now < 0) {
+        // The chosen device has gone: nothing is chosen, and its lines go with it.
+        const QSignalBlocker quiet(ui.cboRecLine);
+        ui.cboRecLine->clear();
+        return;
+    }
+    ui.cboDev->setCurrentIndex(now);
+    // The capture engine knows the device by its place in the list, which may have moved;
+    // the device's lines and volume are read afresh too.
+    cboDev_Click();
+}
+
 void Form1::cboRecLine_Click() {
     if (!clsRecorder->SelectMixerLine(ui.cboRecLine->currentIndex())) {
         platform::MsgBox(this, QStringLiteral("Couldn't select mixer line!"),
@@ -312,6 +395,7 @@ void Form1::cboSamplerate_Click() {
     if (!blnLoaded) {
         return;
     }
+    cmdSelFmt_Click();
     // A rate the effects chain refuses is caught by the start; the chain keeps its rate.
     const std::optional<std::int32_t> rate = SampleRate();
     if (rate && *rate >= 1 && *rate <= kMaxSampleRate) {
@@ -323,6 +407,7 @@ void Form1::chkStereo_Click() {
     if (!blnLoaded) {
         return;
     }
+    cmdSelFmt_Click();
     clsEffects->setChannels(Channels());
 }
 
@@ -341,6 +426,64 @@ void Form1::Command4_Click() {
     } else {
         showMinimized();
     }
+}
+
+// "..." beside the path: another output path; ".wav" is added unless the name ends so.
+void Form1::cmdBrowse_Click() {
+    const QString pattern =
+        QStringLiteral("*.") + QString::fromStdString(clsEncoder->Encoder_Extension());
+    const QString filter = QString::fromStdString(clsEncoder->Encoder_Description()) +
+                           QStringLiteral(" (") + pattern + QStringLiteral(")");
+    const QString name = saveDialog_->GetSaveFileName(this, filter);
+    if (name.isEmpty()) {
+        return;
+    }
+    if (name.toLower().right(4) != QStringLiteral(".wav")) {
+        ui.txtFile->setText(name + QStringLiteral(".wav"));
+    } else {
+        ui.txtFile->setText(name);
+    }
+}
+
+// "..." beside the format: the format chooser for the rate and channels in the window. A
+// cancel leaves the format as it was; the box shows the encoder's format either way.
+void Form1::cmdSelFmt_Click() {
+    clsEncoder->SelectFormat(SampleRate().value_or(0), Channels(), this, "选择声音输出格式");
+    ShowWAVFormat();
+}
+
+void Form1::tmrVis_Timer() {
+    if (!clsRecorder) {
+        return;
+    }
+    if (clsRecorder->IsRecording()) {
+        // A hidden window draws nothing; the texts and the recording go on.
+        if (isVisible()) {
+            clsVis->DrawAmplitudes(intBlock_, *ui.picAmpl);
+            clsVis->DrawFrequencies(intBlock_, *ui.picFreq);
+
+            std::int32_t left = 0;
+            std::int32_t right = 0;
+            if (ui.chkStereo->isChecked()) {
+                left = modDisplay::GetPeak(intBlock_, 0, 2);
+                right = modDisplay::GetPeak(intBlock_, 1, 2);
+            } else {
+                left = right = modDisplay::GetPeak(intBlock_, 0, 1);
+            }
+            // The bars never fall to nothing: a silent block counts as a peak of 1.
+            clsSmoothL->SmoothAdd(static_cast<float>(left == 0 ? 1 : left));
+            clsSmoothR->SmoothAdd(static_cast<float>(right == 0 ? 1 : right));
+            modDisplay::DrawVU(*clsVis, *ui.picVUL, clsSmoothL->SmoothGetMax() / 32768.0f);
+            modDisplay::DrawVU(*clsVis, *ui.picVUR, clsSmoothR->SmoothGetMax() / 32768.0f);
+        }
+        sbarSize->setText(QStringLiteral("文件大小: ") +
+                          modDisplay::FormatSize(FileLength(ui.txtFile->text()), QString()));
+        sbarTime->setText(QStringLiteral("时间: ") + modDisplay::FormatTime(lngElapsedMS_));
+    } else {
+        sbarSize->setText(QStringLiteral("文件大小: 0 Bytes"));
+        sbarTime->setText(QStringLiteral("时间: 0:00"));
+    }
+    ui.CmdST->setEnabled(ui.cmdDo->text() != kCaptionStop);
 }
 
 bool Form1::cboSamplerate_KeyPress(QChar character) const {
@@ -438,7 +581,7 @@ void Form1::StartRecording() {
         clsEncoder->Encoder_EncoderClose();
         return;
     }
-    ui.cmdDo->setText(QStringLiteral("停止录音"));
+    ui.cmdDo->setText(kCaptionStop);
     EnableSettings(false);
     WriteSettings();
 }

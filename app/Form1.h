@@ -15,6 +15,9 @@
 
 class About;
 class EncoderWAV;
+class SaveFileDialog;
+class QTimer;
+class clsDraw;
 class FrmST;
 class TrayIcon;
 class QCheckBox;
@@ -24,6 +27,7 @@ class clsSmooth;
 class frmFXOpts;
 
 namespace platform {
+class FormatChooser;
 class WaveInService;
 class WindowService;
 } // namespace platform
@@ -44,6 +48,11 @@ public:
     // the "file" subfolder. Runs the start-up sequence, which also shows the window.
     Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
           const QString& programFolder, QWidget* parent = nullptr);
+    // As above, the output format being chosen through chooser (not owned, must outlive the
+    // window) instead of the format chooser dialog.
+    Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+          const QString& programFolder, platform::FormatChooser& chooser,
+          QWidget* parent = nullptr);
     ~Form1() override;
 
     // Starts a recording when idle, stops it when one runs.
@@ -58,6 +67,13 @@ public:
     // Lists the input lines of the selected device in cboRecLine and selects the current one
     // (which runs the line selection).
     void FillMixerLines();
+    // One update of the live display (the 25 ms timer tmrVis): while recording the waveform,
+    // the spectrum, the level bars, the file size and the recorded time; while idle the
+    // texts of an empty recording. Also enables the preview button exactly when no
+    // recording runs.
+    void tmrVis_Timer();
+    // Asks for output paths through dialog (not owned) instead of the file dialog.
+    void setSaveFileDialog(SaveFileDialog& dialog) { saveDialog_ = &dialog; }
 
     // The recording state, read by the display and the preview window.
     std::int16_t intFileNo() const { return intFileNo_; }
@@ -77,6 +93,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
+          const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent);
+
     void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) override;
 
     void Form_Load();
@@ -92,6 +111,10 @@ private:
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);
+    // Refreshes the device list before it opens, keeping the chosen device by name.
+    void cboDev_DropDown();
+    void cmdBrowse_Click();
+    void cmdSelFmt_Click();
     void CmdST_Click();
     void Command1_Click();
     void Command3_Click();
@@ -124,7 +147,12 @@ private:
     std::unique_ptr<clsSmooth> clsSmoothR;
     std::unique_ptr<WaveInRecorder> clsRecorder;
     std::unique_ptr<EncoderWAV> clsEncoder;
+    std::unique_ptr<clsDraw> clsVis;
     std::unique_ptr<clsDSP> clsEffects;
+    platform::FormatChooser* chooser_ = nullptr; // null: the format chooser dialog
+    std::unique_ptr<SaveFileDialog> ownSaveDialog_;
+    SaveFileDialog* saveDialog_ = nullptr;
+    QTimer* tmrVis = nullptr;
     // The preview and About windows: one each, made on first use, without an owner.
     std::unique_ptr<FrmST> frmST_;
     std::unique_ptr<About> frmAbout_;

@@ -2,6 +2,7 @@
 #include "dsp/clsDSP.h"
 #include "platform/MessageBoxService.h"
 #include "platform/WindowService.h"
+#include "platform/acm/FormatChooser.h"
 #include "ui/frmFXOpts.h"
 
 #include "AudioProbe.h"
@@ -46,6 +47,15 @@ public:
 
 private:
     platform::MessageBoxService* previous_;
+};
+
+// The stereo box opens the format chooser; this one cancels at once, keeping the format.
+class CancellingChooser final : public platform::FormatChooser {
+public:
+    std::optional<Choice> choose(QWidget*, const std::string&, std::span<const std::uint8_t>,
+                                 const std::vector<platform::AcmFormatChoice>&) override {
+        return std::nullopt;
+    }
 };
 
 template <typename T>
@@ -138,6 +148,7 @@ public:
 
     QTemporaryDir dir;
     SilentMessages messages;
+    CancellingChooser chooser;
     platform::WindowService windows;
     ScriptedWaveIn waveIn;
 };
@@ -145,7 +156,7 @@ public:
 } // namespace
 
 TEST_F(EffectsWindowRecording, ABandRaisedInTheWindowRaisesThatBandInTheFile) {
-    Form1 form(windows, waveIn, dir.path());
+    Form1 form(windows, waveIn, dir.path(), chooser);
     // Mono, so the band filters see the tones at their own frequencies; the equaliser on.
     control<QCheckBox>(form, "chkStereo")->click();
     control<QCheckBox>(form, "chkFX_3")->click();
