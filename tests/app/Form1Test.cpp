@@ -6,6 +6,7 @@
 #include "EventPump.h"
 #include "MessageRecorder.h"
 #include "ReadBack.h"
+#include "ScriptedChooser.h"
 #include "ScriptedWaveIn.h"
 
 #include <QCheckBox>
@@ -59,7 +60,9 @@ public:
         waveIn.devices = {"Scripted microphone", "Scripted line in"};
     }
 
-    std::unique_ptr<Form1> Open() { return std::make_unique<Form1>(windows, waveIn, dir.path()); }
+    std::unique_ptr<Form1> Open() {
+        return std::make_unique<Form1>(windows, waveIn, dir.path(), chooser);
+    }
 
     template <class T>
     static T* control(Form1& form, const char* name) {
@@ -98,6 +101,7 @@ public:
 
     QTemporaryDir dir;
     MessageRecorder messages;
+    ScriptedChooser chooser; // cancels unless a test gives it an answer
     platform::WindowService windows;
     ScriptedWaveIn waveIn;
 };

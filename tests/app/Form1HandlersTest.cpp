@@ -1,0 +1,187 @@
+#include "Form1Fixture.h"
+
+#include "app/SaveFileDialog.h"
+#include "dsp/clsDSP.h"
+#include "platform/acm/WaveFormat.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTest>
+
+#include <deque>
+
+namespace {
+
+// Answers the save dialog with the queued names (an empty name is a cancel) and remembers
+// the filters it was shown with.
+class ScriptedSaveDialog final : public SaveFileDialog {
+public:
+    QString GetSaveFileName(QWidget*, const QString& filter) override {
+        filters.push_back(filter);
+        if (answers.empty()) {
+            return {};
+        }
+        const QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<QString> answers;
+    QStringList filters;
+};
+
+class Form1Handlers : public Form1Fixture {};
+
+QString Text(Form1& form, const char* name) {
+    return Form1Fixture::control<QLineEdit>(form, name)->text();
+}
+
+TEST_F(Form1Handlers, RateBoxKeepsOnlyWhatTheKeyFilterLetsThrough) {
+    auto form = Open();
+    auto* cbo = control<QComboBox>(*form, "cboSamplerate");
+    QLineEdit* edit = cbo->lineEdit();
+    cbo->setFocus();
+
+    // The whole text counts, even when typing would replace a selection.
+    edit->selectAll();
+    QTest::keyClicks(edit, "8");
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("44100"));
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(cbo->currentText(), QString());
+
+    // Pasting text that is not all digits keeps the digits, five at most.
+    QGuiApplication::clipboard()->setText(QStringLiteral("12ab"));
+    edit->paste();
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("12"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("3.4-5x6789"));
+    edit->paste();
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("12345"));
+    // The paste key is a control character the filter refuses.
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QGuiApplication::clipboard()->setText(QStringLiteral("22050"));
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(cbo->currentText(), QString());
+    EXPECT_TRUE(chooser.openings.empty()) << "typing and pasting open no chooser";
+}
+
+TEST_F(Form1Handlers, BrowseAddsTheExtensionUnlessTheNameEndsWithIt) {
+    ScriptedSaveDialog dialog;
+    auto form = Open();
+    form->setSaveFileDialog(dialog);
+    const QString numbered = Text(*form, "txtFile");
+    const QString folder = dir.path() + QStringLiteral("/other/");
+    dialog.answers = {folder + "Test", folder + "TEST.WAV", folder + "a.mp3", QString(),
+                      folder + "x.wav.txt"};
+
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(dialog.filters, QStringList{QStringLiteral("Wave ACM Encoder (*.wav)")});
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "Test.wav");
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "TEST.WAV");
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3.wav");
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3.wav") << "a cancel changes nothing";
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "x.wav.txt.wav");
+    EXPECT_NE(numbered, Text(*form, "txtFile"));
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST_F(Form1Handlers, RateListAndStereoBoxOpenTheFormatChooser) {
+    auto form = Open();
+    EXPECT_TRUE(chooser.openings.empty()) << "start-up opens no chooser";
+    chooser.pick = [](const std::vector<platform::AcmFormatChoice>& offered)
+        -> std::optional<platform::FormatChooser::Choice> {
+        for (const auto& f : offered) {
+            if (f.tagName == "IMA ADPCM" && f.text == "22,050 Hz, 4 Bit, Stereo") {
+                return platform::FormatChooser::Choice{f.record, f.tagName, f.text};
+            }
+        }
+        return std::nullopt;
+    };
+    auto* cbo = control<QComboBox>(*form, "cboSamplerate");
+    ASSERT_EQ(cbo->itemText(1), QStringLiteral("22050"));
+    cbo->setCurrentIndex(1);
+    emit cbo->activated(1);
+    ASSERT_EQ(chooser.openings.size(), 1u);
+    EXPECT_EQ(chooser.openings[0].title, "选择声音输出格式");
+    EXPECT_EQ(chooser.openings[0].owner, form.get());
+    EXPECT_EQ(chooser.openings[0].source, platform::WaveFormat::pcm(22050, 2, 16).bytes());
+    EXPECT_GT(chooser.openings[0].offered, 0u);
+    EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
+    EXPECT_EQ(form->Effects().samplerate(), 22050);
+
+    // The stereo box: the chooser for mono; a cancel keeps the format shown.
+    chooser.pick = nullptr;
+    control<QCheckBox>(*form, "chkStereo")->click();
+    ASSERT_EQ(chooser.openings.size(), 2u);
+    EXPECT_EQ(chooser.openings[1].source, platform::WaveFormat::pcm(22050, 1, 16).bytes());
+    EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
+    EXPECT_EQ(form->Effects().Channels(), 1);
+
+    // The format button itself.
+    Click(*form, "cmdSelFmt");
+    EXPECT_EQ(chooser.openings.size(), 3u);
+}
+
+// A format the conversion stream cannot make from the recording's sound refuses the start.
+TEST_F(Form1Handlers, FormatTheStreamCannotProduceRefusesTheStart) {
+    auto form = Open();
+    chooser.pick = [](const auto&) {
+        std::vector<std::uint8_t> record = platform::WaveFormat::pcm(44100, 2, 16).bytes();
+        record[0] = 0x34; // format type 0x1234: no codec makes it
+        record[1] = 0x12;
+        return std::optional<platform::FormatChooser::Choice>{{record, "Unknown", "44,100 Hz"}};
+    };
+    Click(*form, "cmdSelFmt");
+    EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("Unknown - 44,100 Hz"));
+    PickDevice(*form, 0);
+    Click(*form, "cmdDo");
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("无法初始化编码器!"));
+    EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
+    EXPECT_FALSE(form->Recorder().IsRecording());
+    EXPECT_EQ(control<QPushButton>(*form, "cmdDo")->text(), QStringLiteral("开始录音"));
+}
+
+// Opening the device list reads it afresh: the chosen device stays chosen where it still
+// exists (its lines and volume read again), is dropped where it has gone.
+TEST_F(Form1Handlers, DeviceListIsReadAgainWhenItOpens) {
+    waveIn.mixers[1].lines = {{"Line in", 4, {30000}}};
+    auto form = Open();
+    auto* cboDev = control<QComboBox>(*form, "cboDev");
+    auto* cboRecLine = control<QComboBox>(*form, "cboRecLine");
+    PickDevice(*form, 1);
+    ASSERT_EQ(cboRecLine->count(), 1);
+
+    // The microphone is unplugged and a headset plugged in: the line-in moves to place 0.
+    waveIn.devices = {"Scripted line in", "Headset"};
+    waveIn.mixers[0] = {.lines = {{"Line in", 4, {40000}}, {"Front", 4, {0}}}, .selected = 0};
+    cboDev->showPopup();
+    cboDev->hidePopup();
+    ASSERT_EQ(cboDev->count(), 2);
+    EXPECT_EQ(cboDev->itemText(1), QStringLiteral("Headset"));
+    EXPECT_EQ(cboDev->currentIndex(), 0);
+    EXPECT_EQ(form->Recorder().SelectedDevice(), 0);
+    EXPECT_EQ(cboRecLine->count(), 2);
+    EXPECT_EQ(control<QSlider>(*form, "sldVol")->value(), 40000);
+
+    // The line-in goes too: nothing is chosen, no lines are shown, the start says so.
+    waveIn.devices = {"Headset"};
+    cboDev->showPopup();
+    cboDev->hidePopup();
+    EXPECT_EQ(cboDev->count(), 1);
+    EXPECT_EQ(cboDev->currentIndex(), -1);
+    EXPECT_EQ(cboRecLine->count(), 0);
+    EXPECT_TRUE(messages.messages.empty());
+    Click(*form, "cmdDo");
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("没有选择硬件设备!"));
+}
+
+} // namespace
