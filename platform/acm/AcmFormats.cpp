@@ -63,7 +63,7 @@ bool mp3Bitrate(std::int32_t rate, std::int32_t bitrate) {
 std::string thousands(std::int64_t v) {
     std::string digits = std::to_string(v);
     for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
     }
     return digits;
 }
