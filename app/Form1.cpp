@@ -11,6 +11,8 @@
 #include "display/modDraw.h"
 #include "dsp/clsDSP.h"
 #include "encoder/EncoderWAV.h"
+#include "encoder/WavRepair.h"
+#include "platform/EventLog.h"
 #include "platform/MessageBoxService.h"
 #include "ui/About.h"
 #include "ui/FrmST.h"
@@ -20,6 +22,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -223,7 +226,14 @@ void Form1::Form_Load() {
     }
     show();
 
-    intFileNo_ = SettingsFile::ReadFileNo(programFolder_);
+    // Takes a crash cut off are made whole first, so the numbering sees them as takes and
+    // never hands their names to a new recording.
+    RepairTakes();
+    const std::int16_t stored = SettingsFile::ReadFileNo(programFolder_);
+    intFileNo_ = FreeFileNo(stored);
+    if (intFileNo_ != stored) {
+        WriteSettings();
+    }
     const QString path = OutputPath(programFolder_, intFileNo_);
     CreateOutputFile(path);
     ui.txtFile->setText(path);
@@ -235,6 +245,40 @@ void Form1::Form_Load() {
 
     tray_ = std::make_unique<TrayIcon>(windows_, *this);
     tray_->Add();
+}
+
+void Form1::RepairTakes() const {
+    // Every numbered take in the folder: a header read each, and a write only for the cut
+    // ones.
+    QDirIterator takes(QDir(programFolder_).filePath(QStringLiteral("file")),
+                       {QStringLiteral("录音*.wav")}, QDir::Files);
+    while (takes.hasNext()) {
+        WavRepair::Repair(takes.next().toStdString());
+    }
+}
+
+std::int16_t Form1::FreeFileNo(std::int16_t from) const {
+    std::int16_t number = from;
+    for (int tries = 0; tries < 65536; ++tries) {
+        if (WavRepair::FreeForRecording(OutputPath(programFolder_, number).toStdString())) {
+            return number;
+        }
+        number = static_cast<std::int16_t>(number + 1); // wraps from 32767 to -32768
+    }
+    return from;
+}
+
+void Form1::NextFile() {
+    // The counter wraps from 32767 to -32768.
+    intFileNo_ = FreeFileNo(static_cast<std::int16_t>(intFileNo_ + 1));
+    const QString path = OutputPath(programFolder_, intFileNo_);
+    ui.txtFile->setText(path);
+    CreateOutputFile(path);
+    WriteSettings();
+}
+
+void Form1::setSizeLimitForTests(std::uint32_t bytes) {
+    clsEncoder->setSizeLimitForTests(bytes);
 }
 
 void Form1::Form_Unload() {
@@ -567,6 +611,8 @@ void Form1::StartRecording() {
     }
     const std::int16_t channels = Channels();
     lngBytesPerSec_ = *rate * (2 * (channels - 1) + 2);
+    recordRate_ = *rate;
+    recordChannels_ = channels;
 
     if (clsEncoder->Encoder_EncoderInit(*rate, channels, ui.txtFile->text().toStdString()) != 0) {
         hint(QStringLiteral("无法初始化编码器!"));
@@ -592,17 +638,61 @@ void Form1::StopRecording() {
                          kTitleHint);
     }
     clsEncoder->Encoder_EncoderClose();
+    ShowIdle();
+    strLastFile_ = ui.txtFile->text();
+    NextFile();
+    EnableSettings(true);
+    ReportLostSound(clsRecorder->SilenceBytes());
+}
+
+void Form1::ShowIdle() {
     lngElapsedMS_ = 0;
     lngBytesPerSec_ = 0;
     ui.cmdDo->setText(QStringLiteral("开始录音"));
+}
+
+void Form1::ReportLostSound(std::uint64_t silenceBytes) {
+    if (silenceBytes == 0 || recordRate_ <= 0 || recordChannels_ <= 0) {
+        return;
+    }
+    const double seconds = static_cast<double>(silenceBytes) /
+                           (static_cast<double>(recordRate_) * recordChannels_ * 2);
+    const QString amount = QString::number(seconds, 'f', 3);
+    ui.sbar->showMessage(QStringLiteral("录音中有 %1 秒声音丢失，已用静音补上").arg(amount));
+    platform::LogError(
+        QStringLiteral("%1: %2 s (%3 bytes) of sound lost by the capture, written as silence")
+            .arg(strLastFile_, amount, QString::number(silenceBytes))
+            .toStdString());
+}
+
+bool Form1::ContinueInNextFile() {
+    clsEncoder->Encoder_EncoderClose();
     strLastFile_ = ui.txtFile->text();
-    // The counter wraps from 32767 to -32768.
-    intFileNo_ = static_cast<std::int16_t>(intFileNo_ + 1);
-    const QString path = OutputPath(programFolder_, intFileNo_);
-    ui.txtFile->setText(path);
-    CreateOutputFile(path);
-    EnableSettings(true);
-    WriteSettings();
+    NextFile();
+    if (clsEncoder->Encoder_EncoderInit(recordRate_, recordChannels_,
+                                        ui.txtFile->text().toStdString()) != 0) {
+        // Nothing can take the sound: the recording ends with the full file, the counter
+        // stays on the file that could not be opened.
+        clsRecorder->StopRecord();
+        ShowIdle();
+        EnableSettings(true);
+        platform::MsgBox(this, QStringLiteral("无法初始化编码器!"), platform::MessageIcon::Warning,
+                         kTitleHint);
+        return false;
+    }
+    ui.sbar->showMessage(QStringLiteral("文件已达大小上限，录音继续写入 %1")
+                             .arg(QFileInfo(ui.txtFile->text()).fileName()),
+                         10000);
+    return true;
+}
+
+void Form1::DeviceLost() {
+    if (!clsRecorder->IsRecording()) {
+        return;
+    }
+    StopRecording();
+    platform::MsgBox(this, QStringLiteral("录音设备已断开，录音已停止!"),
+                     platform::MessageIcon::Warning, kTitleHint);
 }
 
 void Form1::GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) {
@@ -628,6 +718,11 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
         std::nearbyint(static_cast<double>(length) / lngBytesPerSec_ * 1000.0 + lngElapsedMS_));
 
     if (clsEncoder) {
+        // A file at its size limit is finished and the block opens the next one, so a long
+        // take goes on in numbered files without a gap.
+        if (clsEncoder->WouldExceedLimit(length) && !ContinueInNextFile()) {
+            return;
+        }
         std::int32_t buffer_used = 0;
         const std::int32_t result = clsEncoder->Encoder_Encode(
             reinterpret_cast<const std::uint8_t*>(intBlock_.data()), length, buffer_used);

@@ -88,6 +88,10 @@ public:
     // The path the recording with counter intFileNo goes to, in programFolder.
     static QString OutputPath(const QString& programFolder, std::int16_t intFileNo);
 
+    // The largest file a recording writes before it goes on in the next numbered file; tests
+    // lower it to split small recordings.
+    void setSizeLimitForTests(std::uint32_t bytes);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,6 +101,7 @@ private:
           const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent);
 
     void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) override;
+    void DeviceLost() override;
 
     void Form_Load();
     void Form_Unload();
@@ -133,6 +138,21 @@ private:
     // existing file's contents alone.
     void CreateOutputFile(const QString& path) const;
     void WriteSettings() const;
+    // Restates the sizes of the takes in the "file" subfolder that a crash or a kill cut off.
+    void RepairTakes() const;
+    // The first counter from `from` on (wrapping at 16 bits) whose file a recording may
+    // use without destroying a take; `from` itself when every number is taken.
+    std::int16_t FreeFileNo(std::int16_t from) const;
+    // The counter moves on past the files that hold takes; the next file is created and
+    // shown, and "nu.ini" written.
+    void NextFile();
+    // The file is full: the take goes on in the next numbered file. False (the recording
+    // stopped, the user told) when the encoder cannot open it.
+    bool ContinueInNextFile();
+    // The window's side of the end of a recording, without moving the counter.
+    void ShowIdle();
+    // Tells the user and the system log of sound the capture could not deliver.
+    void ReportLostSound(std::uint64_t silenceBytes);
 
     Ui::Form1 ui;
     std::array<QCheckBox*, 4> chkFX{};
@@ -165,6 +185,9 @@ private:
     std::vector<std::int16_t> intBlock_;
     std::int32_t lngElapsedMS_ = 0;
     std::int32_t lngBytesPerSec_ = 0;
+    // The format of the running recording, for the files it goes on in.
+    std::int32_t recordRate_ = 0;
+    std::int16_t recordChannels_ = 0;
     std::int16_t intFileNo_ = 0;
     QString strLastFile_;
 };

@@ -50,6 +50,7 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     }
     buffers_ = std::vector<WaveInBuffer>(static_cast<std::size_t>(bufferCount_));
     deviceFailed_ = false;
+    silenceBytes_ = 0;
 
     // 2. The window the device posts to.
     OpenMessageWindow();
@@ -98,6 +99,7 @@ void WaveInRecorder::CloseDevice(std::size_t preparedCount) {
     for (std::size_t i = 0; i < preparedCount; ++i) {
         device_->Unprepare(buffers_[i].hdr);
     }
+    silenceBytes_ = device_->SilenceBytes();
     device_.reset();
 }
 
@@ -190,6 +192,10 @@ bool WaveInRecorder::DeviceFailed() const {
     return deviceFailed_;
 }
 
+std::uint64_t WaveInRecorder::SilenceBytes() const {
+    return device_ != nullptr ? device_->SilenceBytes() : silenceBytes_;
+}
+
 platform::WindowHandle WaveInRecorder::MessageWindow() const {
     return messageWindow_;
 }
@@ -225,8 +231,13 @@ void WaveInRecorder::zSubclass_Proc(bool, bool&, std::intptr_t&, platform::Windo
                                     std::int32_t&) {
     if (uMsg == platform::MM_WIM_DATA) {
         OnData(lParam);
-    } else if (uMsg == platform::WIM_DEVICE_FAILED) {
+    } else if (uMsg == platform::WIM_DEVICE_FAILED && device_ != nullptr && !deviceFailed_) {
+        // Posted after the buffers the device handed back before it failed, so the owner has
+        // every block of the take when it hears of the loss.
         deviceFailed_ = true;
+        if (events_ != nullptr) {
+            events_->DeviceLost();
+        }
     }
 }
 

@@ -19,6 +19,11 @@ public:
     // the array is handed back to the device when it returns, so keep a copy of what is
     // needed later.
     virtual void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) = 0;
+    // The device of the running recording stopped working (its source went away, the sound
+    // server ended). Raised once per recording, on the user-interface thread, after every
+    // buffer the device filled before has gone through GotData; the recording still runs
+    // and the handler may stop it.
+    virtual void DeviceLost() {}
 };
 
 // Captures 16-bit PCM from one capture device into a ring of BufferCount buffers of
@@ -81,6 +86,9 @@ public:
     // True once the device of the running recording has reported that it stopped working
     // (its source went away, the sound server ended); cleared by StartRecord.
     bool DeviceFailed() const;
+    // Bytes of silence the device wrote into the running (or last) recording where the
+    // sound server reported a gap; 0 again at StartRecord.
+    std::uint64_t SilenceBytes() const;
 
     // The message window of the running recording (0 when idle); its hook delivers the
     // buffers.
@@ -123,4 +131,5 @@ private:
     std::uint64_t recording_ = 0;                    // counts the starts
     int delivering_ = 0;                             // GotData calls in progress
     bool deviceFailed_ = false;
+    std::uint64_t silenceBytes_ = 0; // of the last closed device
 };

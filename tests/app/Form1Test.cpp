@@ -223,14 +223,15 @@ TEST_F(Form1Test, RecordsToTheNumberedFileAndPreparesTheNext) {
     EXPECT_EQ(ReadBack(form->strLastFile(), 44100, 2), expected);
 }
 
-TEST_F(Form1Test, NextFileThatExistsKeepsItsContents) {
+TEST_F(Form1Test, NextFileThatExistsKeepsItsContentsAndIsPassedOver) {
     ASSERT_TRUE(QDir(dir.path()).mkpath("file"));
     writeFile(FilePath("file/录音1.wav"), "keep me");
     auto form = Open();
     Start(*form);
     control<QPushButton>(*form, "cmdDo")->click();
-    EXPECT_EQ(Path(*form), FilePath("file/录音1.wav"));
-    EXPECT_EQ(readFile(Path(*form)), QByteArray("keep me"));
+    EXPECT_EQ(Path(*form), FilePath("file/录音2.wav"));
+    EXPECT_EQ(readFile(FilePath("file/录音1.wav")), QByteArray("keep me"));
+    EXPECT_EQ(readFile(SettingsFile::path(dir.path())), QByteArray("2\r\n"));
 }
 
 TEST_F(Form1Test, CounterWrapsFrom32767ToMinus32768) {

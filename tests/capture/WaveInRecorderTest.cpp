@@ -24,6 +24,16 @@ class Sink : public WaveInRecorderEvents {
 public:
     std::vector<Delivery> got;
     std::function<void(std::span<std::int16_t>)> during;
+    // The deliveries seen at each DeviceLost; `onLost` runs inside it.
+    std::vector<std::size_t> lostAfter;
+    std::function<void()> onLost;
+
+    void DeviceLost() override {
+        lostAfter.push_back(got.size());
+        if (onLost) {
+            onLost();
+        }
+    }
 
     void GotData(std::span<std::int16_t> intBuffer, std::int32_t& lngLen) override {
         got.push_back(
@@ -367,6 +377,42 @@ TEST_F(Recorder, DevicesAreListedAndSelectedByIndex) {
     device.log.clear();
     ASSERT_TRUE(recorder.StartRecord(11025, 2));
     EXPECT_EQ(device.log.front(), "open 2 11025 2 4 44100");
+}
+
+TEST_F(Recorder, DeviceLossReachesTheOwnerOnceAfterTheBlocksBeforeIt) {
+    recorder.setBufferSize(8);
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    device.Feed(Ramp(0, 8)); // two full buffers, posted ahead of the failure
+    device.Fail(12);
+    device.Fail(12);
+    Drain();
+    EXPECT_TRUE(recorder.DeviceFailed());
+    EXPECT_EQ(sink.lostAfter, std::vector<std::size_t>{2});
+    EXPECT_TRUE(recorder.IsRecording()); // the owner decides
+
+    // The owner stops inside the event: the device closes, nothing is delivered after.
+    recorder.StopRecord();
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    EXPECT_FALSE(recorder.DeviceFailed());
+    sink.onLost = [&] { recorder.StopRecord(); };
+    device.Fail(6);
+    Drain();
+    EXPECT_EQ(sink.lostAfter, (std::vector<std::size_t>{2, 2}));
+    EXPECT_FALSE(recorder.IsRecording());
+    EXPECT_EQ(device.log.back(), "close");
+    EXPECT_EQ(windows.WindowCount(), 0u);
+}
+
+TEST_F(Recorder, SilenceTheDeviceWroteOutlivesTheStopUntilTheNextStart) {
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    device.silenceBytes = 4096;
+    EXPECT_EQ(recorder.SilenceBytes(), 4096u);
+    recorder.StopRecord();
+    device.silenceBytes = 0;
+    EXPECT_EQ(recorder.SilenceBytes(), 4096u);
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    recorder.StopRecord();
+    EXPECT_EQ(recorder.SilenceBytes(), 0u);
 }
 
 TEST_F(Recorder, DeviceFailureIsNotedAndDestructionStopsTheTake) {

@@ -26,6 +26,7 @@ public:
     int openError = 0;      // not 0: Open fails with this number
     int prepareFailAt = -1; // the Prepare call with this count (0 = first) of a device fails
     int startError = 0;     // not 0: Start fails with this number
+    std::uint64_t silenceBytes = 0; // what the open device reports as silence written
     std::vector<std::string> log;
     // Mixers by device; a device without an entry has a mixer without lines. Their opens
     // and closes go to `log` too.
@@ -68,7 +69,7 @@ public:
     int Start() override;
     int Stop() override;
     int Reset() override;
-    std::uint64_t SilenceBytes() const override { return 0; }
+    std::uint64_t SilenceBytes() const override { return owner_.silenceBytes; }
 
 private:
     friend class ScriptedWaveIn;
