@@ -1,11 +1,14 @@
 #include "app/Form1.h"
 #include "app/ProgramFolder.h"
+#include "app/SingleInstance.h"
 #include "platform/PulseWaveIn.h"
 #include "platform/WindowService.h"
 #include "resources/ProgramIcon.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -30,6 +33,27 @@ protected:
     }
 };
 
+// For tests of the whole program: VOCARN_TEST_AUTORECORD names a capture device; once the
+// window is up, that device is chosen and a recording started, as a user would. Unset, it
+// does nothing.
+void AutoRecord(Form1& form) {
+    const QString device = qEnvironmentVariable("VOCARN_TEST_AUTORECORD");
+    if (device.isEmpty()) {
+        return;
+    }
+    QTimer::singleShot(0, &form, [&form, device] {
+        auto* cboDev = form.findChild<QComboBox*>(QStringLiteral("cboDev"));
+        auto* cmdDo = form.findChild<QPushButton*>(QStringLiteral("cmdDo"));
+        const int index = cboDev != nullptr ? cboDev->findText(device) : -1;
+        if (index < 0 || cmdDo == nullptr) {
+            return;
+        }
+        cboDev->setCurrentIndex(index);
+        emit cboDev->activated(index);
+        cmdDo->click();
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -41,11 +65,24 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(ProgramIcon::icon());
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vocarn.Vocarn"));
 
+    // A second start on the same folder brings the running copy forward and ends.
+    const QString programFolder = ProgramFolder::path();
+    SingleInstance instance(programFolder);
+    if (!instance.Acquire()) {
+        return 0;
+    }
+
     platform::WindowService windows;
     platform::PulseWaveIn waveIn;
     QuitWhenClosed quitWhenClosed;
     // Declared last, so the window (and the capture engine in it) goes before the services.
-    Form1 form(windows, waveIn, ProgramFolder::path());
+    Form1 form(windows, waveIn, programFolder);
     form.installEventFilter(&quitWhenClosed);
+    QObject::connect(&instance, &SingleInstance::Activated, &form, [&form] {
+        form.showNormal();
+        form.raise();
+        form.activateWindow();
+    });
+    AutoRecord(form);
     return QApplication::exec();
 }

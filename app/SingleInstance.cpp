@@ -1,0 +1,66 @@
+#include "app/SingleInstance.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QThread>
+
+#include <algorithm>
+
+SingleInstance::SingleInstance(const QString& programFolder, QObject* parent)
+    : QObject(parent), name_(ServerName(programFolder)),
+      lock_(QDir(programFolder).filePath(QStringLiteral("vocarn.lock"))) {
+    // Only a lock whose process is gone is stale: a long-running copy keeps its lock.
+    lock_.setStaleLockTime(0);
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* peer = server_.nextPendingConnection()) {
+            peer->disconnectFromServer();
+            peer->deleteLater();
+            emit Activated();
+        }
+    });
+}
+
+SingleInstance::~SingleInstance() {
+    server_.close();
+    if (lock_.isLocked()) {
+        lock_.unlock();
+    }
+}
+
+QString SingleInstance::ServerName(const QString& programFolder) {
+    const QString folder = QFileInfo(programFolder).absoluteFilePath();
+    const QByteArray hash =
+        QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QStringLiteral("vocarn-") + QString::fromLatin1(hash);
+}
+
+bool SingleInstance::Acquire() {
+    if (lock_.tryLock(0)) {
+        Listen();
+        return true;
+    }
+    // The running copy may still be on its way to listening: try for a while, then give up
+    // (this copy exits either way).
+    const QDeadlineTimer deadline(2000);
+    while (!deadline.hasExpired()) {
+        QLocalSocket socket;
+        socket.connectToServer(name_);
+        if (socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+            socket.disconnectFromServer();
+            break;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void SingleInstance::Listen() {
+    // A socket file a dead copy left behind blocks the name; the lock says no copy owns it.
+    if (!server_.listen(name_)) {
+        QLocalServer::removeServer(name_);
+        server_.listen(name_);
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+// One running Vocarn per program folder, so two copies never number their takes alike.
+//
+// The first start takes the lock file "vocarn.lock" in the program's folder and listens on a
+// local socket named after the folder. A later start finds the lock held, connects to that
+// socket (which asks the running copy to come to the front) and is told to exit. A lock left
+// by a copy that died (a kill, a crash) is stale: its process is gone, and the next start
+// takes it over.
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    explicit SingleInstance(const QString& programFolder, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this is the folder's only copy (it holds the lock and listens from now on).
+    // False when another copy runs; that copy has been asked to come forward when it could
+    // be reached within about two seconds.
+    bool Acquire();
+
+    // The local socket name of the copy running on `programFolder`.
+    static QString ServerName(const QString& programFolder);
+
+signals:
+    // A later start on the same folder asked this copy to come to the front.
+    void Activated();
+
+private:
+    void Listen();
+
+    const QString name_;
+    QLockFile lock_;
+    QLocalServer server_;
+};

@@ -1,0 +1,134 @@
+#include "AudioProbe.h"
+#include "EventPump.h"
+#include "SoundServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr qint64 kHeaderBytes = 46;     // the take's header before its audio
+constexpr qint64 kBytesPerSec = 176400; // 44.1 kHz stereo, 16 bits
+
+// Runs the real program from a folder of its own (its program folder, as a portable copy),
+// offscreen, on the test run's sound server.
+class WholeProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        program = dir.filePath(QStringLiteral("vocarn"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VOCARN_PROGRAM), program));
+        ASSERT_TRUE(QFile::setPermissions(program, QFile::permissions(program) |
+                                                       QFileDevice::ExeOwner));
+        for (const ServerSource& source : SourcesInDeviceOrder()) {
+            if (source.name == "vocarn_null.monitor") {
+                monitor = QString::fromStdString(source.description);
+            }
+        }
+        ASSERT_FALSE(monitor.isEmpty());
+    }
+
+    // Starts the program; with `record`, it starts a take from the null sink's monitor (which
+    // delivers steadily) at once.
+    std::unique_ptr<QProcess> Run(bool record) {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (record) {
+            env.insert(QStringLiteral("VOCARN_TEST_AUTORECORD"), monitor);
+        } else {
+            env.remove(QStringLiteral("VOCARN_TEST_AUTORECORD"));
+        }
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->start(program, {});
+        EXPECT_TRUE(process->waitForStarted(5000));
+        return process;
+    }
+
+    static void Kill(QProcess& process) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    QString Take(int n) const {
+        return dir.filePath(QStringLiteral("file/录音%1.wav").arg(n));
+    }
+    qint64 Size(int n) const { return QFileInfo(Take(n)).size(); }
+    QByteArray NuIni() const {
+        QFile file(dir.filePath(QStringLiteral("nu.ini")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir;
+    QString program;
+    QString monitor; // the source as the device list names it
+};
+
+TEST_F(WholeProgram, KilledTakeIsPlayableAndRepairedWithoutReusingItsName) {
+    auto first = Run(true);
+    const qint64 wanted = kHeaderBytes + kBytesPerSec * 2;
+    ASSERT_TRUE(PumpUntil([&] { return Size(0) > wanted; }, 15s)) << Size(0);
+    // What was on disk a little over a second before the kill.
+    const qint64 secondBefore = Size(0);
+    PumpFor(1200ms);
+    const qint64 atKill = Size(0);
+    Kill(*first);
+
+    // Both readers open the take and find all that was recorded up to a second before.
+    const qint64 framesSecondBefore = (secondBefore - kHeaderBytes) / 4;
+    const audioprobe::FfprobeInfo probe = audioprobe::ffprobe(Take(0).toStdString());
+    ASSERT_TRUE(probe.ok) << probe.text;
+    EXPECT_GE(probe.durationTs, framesSecondBefore) << probe.text;
+    const audioprobe::SoxInfo sox = audioprobe::soxi(Take(0).toStdString());
+    ASSERT_TRUE(sox.ok) << sox.text;
+    EXPECT_GE(sox.samples, framesSecondBefore) << sox.text;
+
+    // The next start makes the take whole and numbers past it.
+    auto second = Run(false);
+    EXPECT_TRUE(PumpUntil([&] { return NuIni() == "1\r\n"; }, 10s)) << NuIni().toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return QFileInfo::exists(Take(1)); }, 5s));
+    Kill(*second);
+    const qint64 repaired = Size(0);
+    EXPECT_GE(repaired, atKill - 3);
+    EXPECT_EQ(audioprobe::soxi(Take(0).toStdString()).samples, (repaired - kHeaderBytes) / 4);
+    EXPECT_EQ(audioprobe::ffprobe(Take(0).toStdString()).durationTs,
+              (repaired - kHeaderBytes) / 4);
+}
+
+TEST_F(WholeProgram, SecondCopyOnTheSameFolderEndsAndTheTakeRunsOn) {
+    auto one = Run(true);
+    auto two = Run(true);
+    // One of the two ends by itself, with success; the other records.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return one->state() == QProcess::NotRunning || two->state() == QProcess::NotRunning;
+        },
+        10s));
+    QProcess& ended = one->state() == QProcess::NotRunning ? *one : *two;
+    QProcess& running = one->state() == QProcess::NotRunning ? *two : *one;
+    EXPECT_EQ(ended.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ended.exitCode(), 0);
+    ASSERT_EQ(running.state(), QProcess::Running);
+
+    ASSERT_TRUE(PumpUntil([&] { return Size(0) > kHeaderBytes + kBytesPerSec; }, 10s));
+    const qint64 before = Size(0);
+    PumpFor(1500ms);
+    EXPECT_GT(Size(0), before + kBytesPerSec) << "the take goes on growing";
+    EXPECT_LE(Size(1), 0) << "no second take";
+    PumpFor(1200ms); // the header states what was there a second ago
+    Kill(running);
+    const audioprobe::SoxInfo sox = audioprobe::soxi(Take(0).toStdString());
+    ASSERT_TRUE(sox.ok) << sox.text;
+    EXPECT_GE(sox.samples, (before - kHeaderBytes) / 4);
+}
+
+} // namespace
