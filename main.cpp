@@ -78,7 +78,7 @@ int main(int argc, char* argv[]) {
     // Declared last, so the window (and the capture engine in it) goes before the services.
     Form1 form(windows, waveIn, programFolder);
     form.installEventFilter(&quitWhenClosed);
-    QObject::connect(&instance, &SingleInstance::Activated, &form, [&form] {
+    instance.setOnActivated([&form] {
         form.showNormal();
         form.raise();
         form.activateWindow();

@@ -8,17 +8,20 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
-SingleInstance::SingleInstance(const QString& programFolder, QObject* parent)
-    : QObject(parent), name_(ServerName(programFolder)),
+SingleInstance::SingleInstance(const QString& programFolder)
+    : name_(ServerName(programFolder)),
       lock_(QDir(programFolder).filePath(QStringLiteral("vocarn.lock"))) {
     // Only a lock whose process is gone is stale: a long-running copy keeps its lock.
     lock_.setStaleLockTime(0);
-    connect(&server_, &QLocalServer::newConnection, this, [this] {
+    QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             peer->disconnectFromServer();
             peer->deleteLater();
-            emit Activated();
+            if (onActivated_) {
+                onActivated_();
+            }
         }
     });
 }
@@ -28,6 +31,10 @@ SingleInstance::~SingleInstance() {
     if (lock_.isLocked()) {
         lock_.unlock();
     }
+}
+
+void SingleInstance::setOnActivated(std::function<void()> onActivated) {
+    onActivated_ = std::move(onActivated);
 }
 
 QString SingleInstance::ServerName(const QString& programFolder) {
@@ -48,7 +55,8 @@ bool SingleInstance::Acquire() {
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(name_);
-        if (socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+        if (socket.waitForConnected(
+                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
             socket.disconnectFromServer();
             break;
         }

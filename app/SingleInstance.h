@@ -2,8 +2,9 @@
 
 #include <QLocalServer>
 #include <QLockFile>
-#include <QObject>
 #include <QString>
+
+#include <functional>
 
 // One running Vocarn per program folder, so two copies never number their takes alike.
 //
@@ -12,12 +13,12 @@
 // socket (which asks the running copy to come to the front) and is told to exit. A lock left
 // by a copy that died (a kill, a crash) is stale: its process is gone, and the next start
 // takes it over.
-class SingleInstance : public QObject {
-    Q_OBJECT
-
+class SingleInstance {
 public:
-    explicit SingleInstance(const QString& programFolder, QObject* parent = nullptr);
-    ~SingleInstance() override;
+    explicit SingleInstance(const QString& programFolder);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
 
     // True when this is the folder's only copy (it holds the lock and listens from now on).
     // False when another copy runs; that copy has been asked to come forward when it could
@@ -27,9 +28,9 @@ public:
     // The local socket name of the copy running on `programFolder`.
     static QString ServerName(const QString& programFolder);
 
-signals:
-    // A later start on the same folder asked this copy to come to the front.
-    void Activated();
+    // Runs on the user-interface thread whenever a later start on the same folder asks this
+    // copy to come to the front.
+    void setOnActivated(std::function<void()> onActivated);
 
 private:
     void Listen();
@@ -37,4 +38,5 @@ private:
     const QString name_;
     QLockFile lock_;
     QLocalServer server_;
+    std::function<void()> onActivated_;
 };

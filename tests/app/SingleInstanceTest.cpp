@@ -22,7 +22,7 @@ TEST(SingleInstance, SecondOnTheFolderIsRefusedAndBringsTheFirstForward) {
 
     auto first = std::make_unique<SingleInstance>(dir.path());
     int activated = 0;
-    QObject::connect(first.get(), &SingleInstance::Activated, [&] { ++activated; });
+    first->setOnActivated([&] { ++activated; });
     ASSERT_TRUE(first->Acquire());
     EXPECT_TRUE(QFile::exists(QDir(dir.path()).filePath("vocarn.lock")));
 

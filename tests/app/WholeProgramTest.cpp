@@ -26,8 +26,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         program = dir.filePath(QStringLiteral("vocarn"));
         ASSERT_TRUE(QFile::copy(QStringLiteral(VOCARN_PROGRAM), program));
-        ASSERT_TRUE(QFile::setPermissions(program, QFile::permissions(program) |
-                                                       QFileDevice::ExeOwner));
+        ASSERT_TRUE(
+            QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
         for (const ServerSource& source : SourcesInDeviceOrder()) {
             if (source.name == "vocarn_null.monitor") {
                 monitor = QString::fromStdString(source.description);
@@ -59,9 +59,7 @@ protected:
         process.waitForFinished(5000);
     }
 
-    QString Take(int n) const {
-        return dir.filePath(QStringLiteral("file/录音%1.wav").arg(n));
-    }
+    QString Take(int n) const { return dir.filePath(QStringLiteral("file/录音%1.wav").arg(n)); }
     qint64 Size(int n) const { return QFileInfo(Take(n)).size(); }
     QByteArray NuIni() const {
         QFile file(dir.filePath(QStringLiteral("nu.ini")));
@@ -100,8 +98,7 @@ TEST_F(WholeProgram, KilledTakeIsPlayableAndRepairedWithoutReusingItsName) {
     const qint64 repaired = Size(0);
     EXPECT_GE(repaired, atKill - 3);
     EXPECT_EQ(audioprobe::soxi(Take(0).toStdString()).samples, (repaired - kHeaderBytes) / 4);
-    EXPECT_EQ(audioprobe::ffprobe(Take(0).toStdString()).durationTs,
-              (repaired - kHeaderBytes) / 4);
+    EXPECT_EQ(audioprobe::ffprobe(Take(0).toStdString()).durationTs, (repaired - kHeaderBytes) / 4);
 }
 
 TEST_F(WholeProgram, SecondCopyOnTheSameFolderEndsAndTheTakeRunsOn) {
