@@ -4,6 +4,7 @@
 #include "platform/WindowService.h"
 
 #include "EventPump.h"
+#include "Form1Fixture.h"
 #include "MessageRecorder.h"
 #include "ReadBack.h"
 #include "ScriptedChooser.h"
@@ -53,39 +54,10 @@ std::vector<std::int16_t> block(int n, std::size_t samples = kBlockSamples) {
     return data;
 }
 
-class Form1Test : public ::testing::Test {
+class Form1Test : public Form1Fixture {
 public:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        waveIn.devices = {"Scripted microphone", "Scripted line in"};
-    }
-
-    std::unique_ptr<Form1> Open() {
-        return std::make_unique<Form1>(windows, waveIn, dir.path(), chooser);
-    }
-
-    template <class T>
-    static T* control(Form1& form, const char* name) {
-        T* found = form.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
-    static void PickDevice(Form1& form, int index) {
-        auto* cboDev = control<QComboBox>(form, "cboDev");
-        cboDev->setCurrentIndex(index);
-        emit cboDev->activated(index);
-    }
-
     static QString Caption(Form1& form) { return control<QPushButton>(form, "cmdDo")->text(); }
     static QString Path(Form1& form) { return control<QLineEdit>(form, "txtFile")->text(); }
-
-    // Starts a recording from device 0 and checks that it runs.
-    void Start(Form1& form) {
-        PickDevice(form, 0);
-        control<QPushButton>(form, "cmdDo")->click();
-        ASSERT_TRUE(form.Recorder().IsRecording());
-    }
 
     // Feeds `count` whole blocks and waits until the window has handled them.
     void FeedBlocks(Form1& form, int count, int first = 0) {
@@ -98,12 +70,6 @@ public:
     }
 
     QString FilePath(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
-
-    QTemporaryDir dir;
-    MessageRecorder messages;
-    ScriptedChooser chooser; // cancels unless a test gives it an answer
-    platform::WindowService windows;
-    ScriptedWaveIn waveIn;
 };
 
 TEST_F(Form1Test, StartsIdleWithTheFirstNumberedFileAndNoDeviceChosen) {
