@@ -10,6 +10,7 @@
 #include "ScriptedChooser.h"
 #include "ScriptedWaveIn.h"
 
+#include "TestFiles.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -33,17 +35,6 @@ using namespace std::chrono_literals;
 
 constexpr std::int32_t kBlockBytes = 10240; // the capture engine's default buffer
 constexpr std::size_t kBlockSamples = kBlockBytes / 2;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 // A recognisable block: sample i of block n is n * 7 + i, wrapped to 16 bits.
 std::vector<std::int16_t> block(int n, std::size_t samples = kBlockSamples) {

@@ -1,24 +1,17 @@
 #include "app/SettingsFile.h"
 #include "app/ProgramFolder.h"
 
+#include "TestFiles.h"
+
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 TEST(SettingsFile, ParsesDecimalCountersInTheSixteenBitRange) {
     EXPECT_EQ(SettingsFile::ParseFileNo("7"), 7);

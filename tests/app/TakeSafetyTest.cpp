@@ -8,6 +8,7 @@
 #include "ReadBack.h"
 #include "ScriptedWaveIn.h"
 
+#include "TestFiles.h"
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,17 +25,6 @@
 namespace {
 
 constexpr std::size_t kBlockSamples = 10240 / 2; // the capture engine's default buffer
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 // A ramp that runs on from block to block: sample i of block n is n * kBlockSamples + i,
 // wrapped to 16 bits, so a lost or repeated block shows as a break.

@@ -1,5 +1,7 @@
 #include "dsp/IIRFilter.h"
 
+#include "Signals.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,16 +17,6 @@ std::vector<std::int16_t> everySixteenBitValue() {
     std::vector<std::int16_t> v(65536);
     for (std::int32_t i = 0; i < 65536; ++i) {
         v[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 32768);
-    }
-    return v;
-}
-
-std::vector<std::int16_t> noise(std::size_t n, std::uint32_t seed, int amplitude = 32767) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> d(-amplitude - 1, amplitude);
-    std::vector<std::int16_t> v(n);
-    for (auto& s : v) {
-        s = static_cast<std::int16_t>(d(rng));
     }
     return v;
 }

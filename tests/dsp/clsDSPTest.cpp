@@ -2,6 +2,8 @@
 #include "common/RaisedError.h"
 #include "dsp/IIRFilter.h"
 
+#include "Signals.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,16 +18,6 @@ constexpr std::int32_t kEcho = 1;
 constexpr std::int32_t kPhaser = 2;
 constexpr std::int32_t kAmplifier = 4;
 constexpr std::int32_t kEqualizer = 8;
-
-std::vector<std::int16_t> noise(std::size_t n, std::uint32_t seed, int amplitude = 32767) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> d(-amplitude - 1, amplitude);
-    std::vector<std::int16_t> v(n);
-    for (auto& s : v) {
-        s = static_cast<std::int16_t>(d(rng));
-    }
-    return v;
-}
 
 template <typename F>
 void expectRaised(F&& f, std::int32_t number, const std::string& text) {
