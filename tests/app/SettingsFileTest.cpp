@@ -3,7 +3,6 @@
 
 #include "TestFiles.h"
 
-#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
