@@ -3,6 +3,9 @@
 #include <pulse/rtclock.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <tuple>
 
 namespace platform {
@@ -13,9 +16,48 @@ void SignalMainloop(pa_threaded_mainloop* mainloop) {
     pa_threaded_mainloop_signal(mainloop, 0);
 }
 
+// The server taken for hung (by its address, as the environment names it) and until when.
+struct HungServer {
+    std::mutex mutex;
+    std::string address;
+    PulseConnection::Clock::time_point until{};
+};
+
+HungServer& hungServer() {
+    static HungServer hung;
+    return hung;
+}
+
+std::string ServerAddress() {
+    const char* address = std::getenv("PULSE_SERVER");
+    return address != nullptr ? address : "";
+}
+
 } // namespace
 
+bool PulseConnection::ServerHung() {
+    HungServer& hung = hungServer();
+    const std::lock_guard<std::mutex> lock(hung.mutex);
+    return Clock::now() < hung.until && hung.address == ServerAddress();
+}
+
+void PulseConnection::ForgetHungServer() {
+    HungServer& hung = hungServer();
+    const std::lock_guard<std::mutex> lock(hung.mutex);
+    hung.until = {};
+}
+
+void PulseConnection::NoteHungServer() {
+    HungServer& hung = hungServer();
+    const std::lock_guard<std::mutex> lock(hung.mutex);
+    hung.address = ServerAddress();
+    hung.until = Clock::now() + hungBackoff;
+}
+
 std::unique_ptr<PulseConnection> PulseConnection::Connect(Deadline deadline) {
+    if (ServerHung()) {
+        return nullptr;
+    }
     std::unique_ptr<PulseConnection> c(new PulseConnection);
     c->mainloop_ = pa_threaded_mainloop_new();
     if (c->mainloop_ == nullptr) {
@@ -92,7 +134,7 @@ bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline)
     }
     const auto remaining =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    if (remaining.count() <= 0) {
+    if (remaining.count() <= 0 || ServerHung()) {
         return false;
     }
     // A timer on the loop wakes the wait at the deadline even if the server stays silent.
@@ -109,7 +151,14 @@ bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline)
     if (timer != nullptr) {
         pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
     }
-    return done();
+    if (done()) {
+        ForgetHungServer(); // it answers
+        return true;
+    }
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        NoteHungServer(); // still connected, but silent until the deadline
+    }
+    return false;
 }
 
 bool PulseConnection::WaitOperation(pa_operation* op, Deadline deadline) {

@@ -27,6 +27,12 @@ struct PulseSource {
 // lock or wait. Every call from another thread holds a Lock. Waits for the server (Wait,
 // WaitOperation) take a deadline, so a hung server never blocks the caller for longer than
 // the time it allows.
+//
+// A server that lets a wait run out its time is taken for hung: for the next few seconds
+// every connection to it and wait for it in the process gives up at once, so that a window
+// handler that makes several calls waits for the server once, not once per call. The first
+// answer from the server, or the end of that time, ends it. (Servers are told apart by the
+// address the environment names, PULSE_SERVER.)
 class PulseConnection {
 public:
     using Clock = std::chrono::steady_clock;
@@ -34,6 +40,11 @@ public:
 
     // How long one call from the user-interface thread may wait for the server.
     static constexpr std::chrono::milliseconds callTimeout{1500};
+    // How long the server is taken for hung after a wait ran out its time.
+    static constexpr std::chrono::milliseconds hungBackoff{3000};
+
+    // True while the server is taken for hung.
+    static bool ServerHung();
 
     // Starts a mainloop thread and connects to the server named by the environment (never
     // starting one). Null when the server cannot be reached by the deadline.
@@ -75,6 +86,8 @@ public:
 
 private:
     PulseConnection() = default;
+    static void NoteHungServer();
+    static void ForgetHungServer();
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
