@@ -642,7 +642,7 @@ void Form1::StopRecording() {
     strLastFile_ = ui.txtFile->text();
     NextFile();
     EnableSettings(true);
-    ReportLostSound(clsRecorder->SilenceBytes());
+    ReportLostSound(clsRecorder->SilenceBytes(), clsRecorder->DroppedBytes());
 }
 
 void Form1::ShowIdle() {
@@ -651,18 +651,33 @@ void Form1::ShowIdle() {
     ui.cmdDo->setText(QStringLiteral("开始录音"));
 }
 
-void Form1::ReportLostSound(std::uint64_t silenceBytes) {
-    if (silenceBytes == 0 || recordRate_ <= 0 || recordChannels_ <= 0) {
+void Form1::ReportLostSound(std::uint64_t silenceBytes, std::uint64_t droppedBytes) {
+    if ((silenceBytes == 0 && droppedBytes == 0) || recordRate_ <= 0 || recordChannels_ <= 0) {
         return;
     }
-    const double seconds = static_cast<double>(silenceBytes) /
-                           (static_cast<double>(recordRate_) * recordChannels_ * 2);
-    const QString amount = QString::number(seconds, 'f', 3);
-    ui.sbar->showMessage(QStringLiteral("录音中有 %1 秒声音丢失，已用静音补上").arg(amount));
-    platform::LogError(
-        QStringLiteral("%1: %2 s (%3 bytes) of sound lost by the capture, written as silence")
-            .arg(strLastFile_, amount, QString::number(silenceBytes))
-            .toStdString());
+    const auto seconds = [this](std::uint64_t bytes) {
+        return QString::number(static_cast<double>(bytes) /
+                                   (static_cast<double>(recordRate_) * recordChannels_ * 2),
+                               'f', 3);
+    };
+    QStringList shown;
+    QStringList logged;
+    if (silenceBytes != 0) {
+        shown << QStringLiteral("录音中有 %1 秒声音丢失，已用静音补上").arg(seconds(silenceBytes));
+        logged << QStringLiteral("%1 s (%2 bytes) of sound lost by the capture, written as silence")
+                      .arg(seconds(silenceBytes), QString::number(silenceBytes));
+    }
+    if (droppedBytes != 0) {
+        shown << QStringLiteral("录音中有 %1 秒声音未能及时读取，已被声音服务器丢弃")
+                     .arg(seconds(droppedBytes));
+        logged << QStringLiteral("%1 s (%2 bytes) of sound dropped by the sound server before "
+                                 "it was read, missing from the file")
+                      .arg(seconds(droppedBytes), QString::number(droppedBytes));
+    }
+    ui.sbar->showMessage(shown.join(QStringLiteral("；")));
+    platform::LogError(QStringLiteral("%1: %2")
+                           .arg(strLastFile_, logged.join(QStringLiteral("; ")))
+                           .toStdString());
 }
 
 bool Form1::ContinueInNextFile() {

@@ -151,8 +151,9 @@ private:
     bool ContinueInNextFile();
     // The window's side of the end of a recording, without moving the counter.
     void ShowIdle();
-    // Tells the user and the system log of sound the capture could not deliver.
-    void ReportLostSound(std::uint64_t silenceBytes);
+    // Tells the user (status bar) and the system log (one line) of sound the capture could
+    // not deliver: gaps written as silence, and sound the server threw away unread.
+    void ReportLostSound(std::uint64_t silenceBytes, std::uint64_t droppedBytes);
 
     Ui::Form1 ui;
     std::array<QCheckBox*, 4> chkFX{};

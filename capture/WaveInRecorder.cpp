@@ -51,6 +51,7 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     buffers_ = std::vector<WaveInBuffer>(static_cast<std::size_t>(bufferCount_));
     deviceFailed_ = false;
     silenceBytes_ = 0;
+    droppedBytes_ = 0;
 
     // 2. The window the device posts to.
     OpenMessageWindow();
@@ -100,6 +101,7 @@ void WaveInRecorder::CloseDevice(std::size_t preparedCount) {
         device_->Unprepare(buffers_[i].hdr);
     }
     silenceBytes_ = device_->SilenceBytes();
+    droppedBytes_ = device_->DroppedBytes();
     device_.reset();
 }
 
@@ -190,6 +192,10 @@ std::int32_t WaveInRecorder::SelectedDevice() const {
 
 bool WaveInRecorder::DeviceFailed() const {
     return deviceFailed_;
+}
+
+std::uint64_t WaveInRecorder::DroppedBytes() const {
+    return device_ != nullptr ? 0 : droppedBytes_;
 }
 
 std::uint64_t WaveInRecorder::SilenceBytes() const {

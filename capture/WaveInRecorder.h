@@ -89,6 +89,9 @@ public:
     // Bytes of silence the device wrote into the running (or last) recording where the
     // sound server reported a gap; 0 again at StartRecord.
     std::uint64_t SilenceBytes() const;
+    // Bytes of sound the sound server threw away during the last recording because they
+    // were not read in time; known once the recording has stopped (0 while it runs).
+    std::uint64_t DroppedBytes() const;
 
     // The message window of the running recording (0 when idle); its hook delivers the
     // buffers.
@@ -132,4 +135,5 @@ private:
     int delivering_ = 0;                             // GotData calls in progress
     bool deviceFailed_ = false;
     std::uint64_t silenceBytes_ = 0; // of the last closed device
+    std::uint64_t droppedBytes_ = 0; // of the last closed device
 };

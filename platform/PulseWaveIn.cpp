@@ -68,7 +68,7 @@ std::unique_ptr<WaveInDevice> PulseWaveIn::Open(std::int32_t device, const WaveI
         source = sources[static_cast<std::size_t>(device)].name;
     }
     auto opened = std::make_unique<PulseWaveInDevice>(std::move(connection), windows, notify);
-    error = opened->Connect(source, format, deadline);
+    error = opened->Connect(source, format, deadline, backlogBytes_);
     if (error != MMSYSERR_NOERROR) {
         return nullptr;
     }

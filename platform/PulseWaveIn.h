@@ -27,11 +27,17 @@ public:
     // A PulseMixer on the device's source.
     std::unique_ptr<Mixer> OpenMixer(std::int32_t device) override;
 
+    // Tests only: devices opened from now on ask the server to keep at most `bytes` of
+    // unread sound (0: the server's default, about 23 s at 44.1 kHz stereo), so that a
+    // short stall overflows it.
+    void setBacklogForTests(std::uint32_t bytes) { backlogBytes_ = bytes; }
+
 private:
     // The server's sources in device order; false when the server cannot be asked.
     bool Sources(std::vector<PulseSource>& sources);
 
     std::unique_ptr<PulseConnection> queries_; // for the device list, made when needed
+    std::uint32_t backlogBytes_ = 0;
 };
 
 } // namespace platform

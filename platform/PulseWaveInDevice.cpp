@@ -22,6 +22,7 @@ PulseWaveInDevice::~PulseWaveInDevice() {
         if (stream_ != nullptr) {
             pa_stream_set_read_callback(stream_, nullptr, nullptr);
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
                 pa_stream_disconnect(stream_);
             }
@@ -34,7 +35,7 @@ PulseWaveInDevice::~PulseWaveInDevice() {
 }
 
 int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& format,
-                               PulseConnection::Deadline deadline) {
+                               PulseConnection::Deadline deadline, std::uint32_t backlogBytes) {
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
     spec.rate = format.samplerate > 0 ? static_cast<std::uint32_t>(format.samplerate) : 0;
@@ -56,9 +57,11 @@ int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& fo
     }
     pa_stream_set_state_callback(stream_, &PulseWaveInDevice::StateCallback, this);
     pa_stream_set_read_callback(stream_, &PulseWaveInDevice::ReadCallback, this);
+    pa_stream_set_latency_update_callback(stream_, &PulseWaveInDevice::TimingCallback, this);
 
     pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(-1); // the server's default backlog
+    attr.maxlength =
+        backlogBytes != 0 ? backlogBytes : static_cast<std::uint32_t>(-1); // the server's default
     attr.tlength = static_cast<std::uint32_t>(-1);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
@@ -169,6 +172,16 @@ std::uint64_t PulseWaveInDevice::SilenceBytes() const {
     return silenceBytes_;
 }
 
+std::uint64_t PulseWaveInDevice::DroppedBytes() {
+    PulseConnection::Lock lock(*connection_);
+    if (StreamReady()) {
+        // A fresh timing report: TimingCallback compares it with what was taken.
+        connection_->WaitOperation(pa_stream_update_timing_info(stream_, nullptr, nullptr),
+                                   PulseConnection::Clock::now() + PulseConnection::callTimeout);
+    }
+    return droppedBytes_;
+}
+
 void PulseWaveInDevice::HandBackHead() {
     WaveInHeader* hdr = head_;
     head_ = hdr->next;
@@ -212,6 +225,7 @@ void PulseWaveInDevice::Fill() {
         if (peekOffset_ == nbytes) {
             pa_stream_drop(stream_);
             peekOffset_ = 0;
+            consumedBytes_ += nbytes;
         }
         if (head_->bytesRecorded == head_->bufferLength) {
             HandBackHead();
@@ -221,6 +235,22 @@ void PulseWaveInDevice::Fill() {
 
 void PulseWaveInDevice::ReadCallback(pa_stream*, size_t, void* userdata) {
     static_cast<PulseWaveInDevice*>(userdata)->Fill();
+}
+
+void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
+    // The read index of a timing report counts every byte the server let go of for this
+    // stream, less what still waits on this side: what was taken off the stream plus what
+    // the server threw away when its backlog was full. (The server drops those bytes
+    // without a gap in the stream and without any other notice.)
+    auto* self = static_cast<PulseWaveInDevice*>(userdata);
+    const pa_timing_info* info = pa_stream_get_timing_info(stream);
+    if (info == nullptr || info->read_index_corrupt || info->read_index < 0) {
+        return;
+    }
+    const auto readIndex = static_cast<std::uint64_t>(info->read_index);
+    if (readIndex > self->consumedBytes_) {
+        self->droppedBytes_ = std::max(self->droppedBytes_, readIndex - self->consumedBytes_);
+    }
 }
 
 void PulseWaveInDevice::StateCallback(pa_stream* stream, void* userdata) {

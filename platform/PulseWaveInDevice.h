@@ -30,8 +30,9 @@ public:
 
     // Creates the record stream on `source` (the default source when empty), not started.
     // Returns an MMSYSERR_* number.
+    // `backlogBytes` is the most the server keeps for the stream (0: the server's default).
     int Connect(const std::string& source, const WaveInFormat& format,
-                PulseConnection::Deadline deadline);
+                PulseConnection::Deadline deadline, std::uint32_t backlogBytes = 0);
 
     int Prepare(WaveInHeader& hdr) override;
     int Unprepare(WaveInHeader& hdr) override;
@@ -40,10 +41,12 @@ public:
     int Stop() override;
     int Reset() override;
     std::uint64_t SilenceBytes() const override;
+    std::uint64_t DroppedBytes() override;
 
 private:
     static void ReadCallback(pa_stream* stream, size_t nbytes, void* userdata);
     static void StateCallback(pa_stream* stream, void* userdata);
+    static void TimingCallback(pa_stream* stream, void* userdata);
 
     // Lock held. Copies what the server holds into the queued buffers, in queue order,
     // while a buffer is queued; hands back each buffer that becomes full.
@@ -63,6 +66,10 @@ private:
     WaveInHeader* tail_ = nullptr;
     std::size_t peekOffset_ = 0; // bytes of the server's current fragment already copied
     std::uint64_t silenceBytes_ = 0;
+    // Bytes taken off the stream (read or skipped as a gap), and what the server dropped
+    // as of its last timing report.
+    std::uint64_t consumedBytes_ = 0;
+    std::uint64_t droppedBytes_ = 0;
     bool connected_ = false; // Connect succeeded
     bool started_ = false;   // between Start and Stop/Reset
     bool failureReported_ = false;

@@ -66,6 +66,10 @@ public:
                              // with their byte count)
     // Bytes of silence written where the sound server reported a gap in the sound.
     virtual std::uint64_t SilenceBytes() const = 0;
+    // Bytes of sound the sound server threw away because they were not read in time (its
+    // backlog was full): they are missing from the recording, without a gap marked.
+    // May ask the server, within the call deadline.
+    virtual std::uint64_t DroppedBytes() = 0;
 };
 
 // The capture devices of the machine. Device numbers run 0 .. DeviceCount() - 1; -1 is the

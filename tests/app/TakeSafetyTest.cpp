@@ -1,9 +1,9 @@
 #include "app/Form1.h"
 #include "app/SettingsFile.h"
-#include "platform/EventLog.h"
 #include "platform/WindowService.h"
 
 #include "EventPump.h"
+#include "KeptLog.h"
 #include "MessageRecorder.h"
 #include "ReadBack.h"
 #include "ScriptedWaveIn.h"
@@ -77,17 +77,6 @@ QByteArray cutTake(const std::vector<std::int16_t>& samples, int tail = 0) {
     bytes.append(QByteArray(tail, '\x11'));
     return bytes;
 }
-
-class KeptLog final : public platform::EventLog {
-public:
-    KeptLog() : previous_(platform::EventLog::install(this)) {}
-    ~KeptLog() override { platform::EventLog::install(previous_); }
-    void Error(const std::string& text) override { lines.push_back(text); }
-    std::vector<std::string> lines;
-
-private:
-    platform::EventLog* previous_;
-};
 
 class TakeSafetyTest : public ::testing::Test {
 public:
@@ -276,6 +265,21 @@ TEST_F(TakeSafetyTest, SilenceWrittenForLostSoundIsReportedOnceAtTheStop) {
     Feed(*form, 2, 1);
     cmdDo(*form).click();
     EXPECT_EQ(log.lines.size(), 1u);
+
+    // Sound the server threw away unread is reported too, in the same one line as holes.
+    Start(*form);
+    Feed(*form, 3, 1);
+    waveIn.silenceBytes = 4;
+    waveIn.droppedBytes = 44100 * 4 * 25;
+    cmdDo(*form).click();
+    EXPECT_TRUE(StatusMessage(*form).contains(QStringLiteral("25.000")))
+        << StatusMessage(*form).toStdString();
+    EXPECT_TRUE(StatusMessage(*form).contains(QStringLiteral("0.000")))
+        << StatusMessage(*form).toStdString();
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_NE(log.lines[1].find("25.000 s (4410000 bytes) of sound dropped"), std::string::npos)
+        << log.lines[1];
+    EXPECT_NE(log.lines[1].find("(4 bytes) of sound lost"), std::string::npos) << log.lines[1];
 }
 
 TEST_F(TakeSafetyTest, FiveHundredStartsAndStopsKeepEveryTake) {

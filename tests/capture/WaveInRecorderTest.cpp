@@ -403,16 +403,21 @@ TEST_F(Recorder, DeviceLossReachesTheOwnerOnceAfterTheBlocksBeforeIt) {
     EXPECT_EQ(windows.WindowCount(), 0u);
 }
 
-TEST_F(Recorder, SilenceTheDeviceWroteOutlivesTheStopUntilTheNextStart) {
+TEST_F(Recorder, LostSoundTheDeviceReportsOutlivesTheStopUntilTheNextStart) {
     ASSERT_TRUE(recorder.StartRecord(44100, 2));
     device.silenceBytes = 4096;
+    device.droppedBytes = 8192;
     EXPECT_EQ(recorder.SilenceBytes(), 4096u);
+    EXPECT_EQ(recorder.DroppedBytes(), 0u); // asked of the device when it closes
     recorder.StopRecord();
     device.silenceBytes = 0;
+    device.droppedBytes = 0;
     EXPECT_EQ(recorder.SilenceBytes(), 4096u);
+    EXPECT_EQ(recorder.DroppedBytes(), 8192u);
     ASSERT_TRUE(recorder.StartRecord(44100, 2));
     recorder.StopRecord();
     EXPECT_EQ(recorder.SilenceBytes(), 0u);
+    EXPECT_EQ(recorder.DroppedBytes(), 0u);
 }
 
 TEST_F(Recorder, DeviceFailureIsNotedAndDestructionStopsTheTake) {

@@ -27,6 +27,7 @@ public:
     int prepareFailAt = -1; // the Prepare call with this count (0 = first) of a device fails
     int startError = 0;     // not 0: Start fails with this number
     std::uint64_t silenceBytes = 0; // what the open device reports as silence written
+    std::uint64_t droppedBytes = 0; // what the open device reports the server threw away
     std::vector<std::string> log;
     // Mixers by device; a device without an entry has a mixer without lines. Their opens
     // and closes go to `log` too.
@@ -70,6 +71,7 @@ public:
     int Stop() override;
     int Reset() override;
     std::uint64_t SilenceBytes() const override { return owner_.silenceBytes; }
+    std::uint64_t DroppedBytes() override { return owner_.droppedBytes; }
 
 private:
     friend class ScriptedWaveIn;
