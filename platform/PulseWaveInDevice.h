@@ -14,7 +14,8 @@ namespace platform {
 // place (about 23 s at 44.1 kHz stereo), so sound that no queued buffer can take yet stays
 // with the server and is read as soon as a buffer is queued. It is connected with
 // PA_STREAM_DONT_MOVE: when its source goes away it fails instead of going on with another
-// source, and WIM_DEVICE_FAILED is posted.
+// source, and WIM_DEVICE_FAILED is posted. Sound the server throws away because the
+// backlog is full is counted from the stream's timing reports (DroppedBytes).
 //
 // Callbacks (ReadCallback, StateCallback) run on the mainloop thread with the lock held.
 // They never block, never allocate and never call into Vocarn's classes: they copy sound
