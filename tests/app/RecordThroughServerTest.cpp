@@ -194,6 +194,7 @@ void RecordPipeRamp(std::chrono::milliseconds period, bool stall) {
     ASSERT_FALSE(form.Recorder().IsRecording());
     EXPECT_TRUE(messages.messages.empty());
     EXPECT_EQ(form.strLastFile(), path);
+    EXPECT_EQ(form.Recorder().DroppedBytes(), 0u); // nothing reported lost either
 
     const std::vector<std::int16_t> samples = ReadBack(path, 44100, 2);
     const std::size_t frames = samples.size() / 2;
