@@ -43,9 +43,6 @@ public:
     // How long the server is taken for hung after a wait ran out its time.
     static constexpr std::chrono::milliseconds hungBackoff{3000};
 
-    // True while the server is taken for hung.
-    static bool ServerHung();
-
     // Starts a mainloop thread and connects to the server named by the environment (never
     // starting one). Null when the server cannot be reached by the deadline.
     static std::unique_ptr<PulseConnection> Connect(Deadline deadline);
@@ -86,6 +83,8 @@ public:
 
 private:
     PulseConnection() = default;
+    // True while the server is taken for hung.
+    static bool ServerHung();
     static void NoteHungServer();
     static void ForgetHungServer();
 

@@ -238,10 +238,10 @@ void PulseWaveInDevice::ReadCallback(pa_stream*, size_t, void* userdata) {
 }
 
 void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
-    // The read index of a timing report counts every byte the server let go of for this
-    // stream, less what still waits on this side: what was taken off the stream plus what
-    // the server threw away when its backlog was full. (The server drops those bytes
-    // without a gap in the stream and without any other notice.)
+    // The read index of a timing report counts every byte the server sent for this stream,
+    // less what still waits in the stream's backlog on this side: what was taken off the
+    // stream plus what was thrown away while the backlog was full. (Those bytes go without
+    // a gap in the stream and without any other notice.)
     auto* self = static_cast<PulseWaveInDevice*>(userdata);
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
     if (info == nullptr || info->read_index_corrupt || info->read_index < 0) {
