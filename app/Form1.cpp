@@ -238,7 +238,10 @@ void Form1::Form_Load() {
     CreateOutputFile(path);
     ui.txtFile->setText(path);
 
+    // The display timer runs while a recording runs; its first tick after start-up and
+    // after each stop shows the idle texts and stops it.
     tmrVis = new QTimer(this);
+    tmrVis->setObjectName(QStringLiteral("tmrVis"));
     tmrVis->setInterval(kDisplayPeriodMS);
     connect(tmrVis, &QTimer::timeout, this, &Form1::tmrVis_Timer);
     tmrVis->start();
@@ -526,6 +529,11 @@ void Form1::tmrVis_Timer() {
     } else {
         sbarSize->setText(QStringLiteral("文件大小: 0 Bytes"));
         sbarTime->setText(QStringLiteral("时间: 0:00"));
+        // The idle texts stand until the next recording starts the timer again: an idle
+        // window does no periodic work.
+        if (tmrVis) {
+            tmrVis->stop();
+        }
     }
     ui.CmdST->setEnabled(ui.cmdDo->text() != kCaptionStop);
 }
@@ -630,6 +638,7 @@ void Form1::StartRecording() {
     ui.cmdDo->setText(kCaptionStop);
     EnableSettings(false);
     WriteSettings();
+    tmrVis->start();
 }
 
 void Form1::StopRecording() {

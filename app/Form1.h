@@ -69,8 +69,8 @@ public:
     void FillMixerLines();
     // One update of the live display (the 25 ms timer tmrVis): while recording the waveform,
     // the spectrum, the level bars, the file size and the recorded time; while idle the
-    // texts of an empty recording. Also enables the preview button exactly when no
-    // recording runs.
+    // texts of an empty recording, and the timer stops until the next recording starts it.
+    // Also enables the preview button exactly when no recording runs.
     void tmrVis_Timer();
     // Asks for output paths through dialog (not owned) instead of the file dialog.
     void setSaveFileDialog(SaveFileDialog& dialog) { saveDialog_ = &dialog; }

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QTimer>
 
 #include <cmath>
 #include <numbers>
@@ -87,6 +88,60 @@ TEST_F(Form1Display, PreviewIsDisabledWhileRecordingAndEnabledByTheFirstTickAfte
     ASSERT_TRUE(PumpUntil([&] { return !PreviewEnabled(*form); }));
     Click(*form, "cmdDo");
     EXPECT_TRUE(PumpUntil([&] { return PreviewEnabled(*form); }));
+}
+
+// The display timer runs only while a recording runs. Every way a take ends (the button, a
+// lost device, a full disk) and a failed start leave the idle texts, the preview enabled
+// and the timer stopped.
+TEST_F(Form1Display, TheTimerRunsOnlyWhileRecordingAndEveryStopLeavesTheIdleTexts) {
+    auto form = Open();
+    auto* timer = control<QTimer>(*form, "tmrVis");
+    ASSERT_NE(timer, nullptr);
+    const auto idle = [&] {
+        return !timer->isActive() && PreviewEnabled(*form) &&
+               SizeText(*form) == QStringLiteral("文件大小: 0 Bytes") &&
+               TimeText(*form) == QStringLiteral("时间: 0:00");
+    };
+    ASSERT_TRUE(PumpUntil(idle)) << "after start-up";
+    PumpFor(100ms);
+    EXPECT_TRUE(idle());
+
+    // A second of sound, shown by the running timer, then the button.
+    Start(*form);
+    EXPECT_TRUE(timer->isActive());
+    for (int n = 0; n < 18; ++n) {
+        Block(*form, Tone(8000, n));
+    }
+    ASSERT_TRUE(PumpUntil([&] { return TimeText(*form) == QStringLiteral("时间: 0:01"); }));
+    EXPECT_FALSE(PreviewEnabled(*form));
+    Click(*form, "cmdDo");
+    ASSERT_TRUE(PumpUntil(idle)) << "after the button";
+
+    // A lost device.
+    Start(*form);
+    for (int n = 0; n < 18; ++n) {
+        Block(*form, Tone(8000, n));
+    }
+    ASSERT_TRUE(PumpUntil([&] { return TimeText(*form) == QStringLiteral("时间: 0:01"); }));
+    waveIn.Fail(platform::MMSYSERR_NODRIVER);
+    ASSERT_TRUE(PumpUntil([&] { return !form->Recorder().IsRecording(); }));
+    ASSERT_TRUE(PumpUntil(idle)) << "after a lost device";
+
+    // A full disk: the size of a file that is not a regular one shows as 0 bytes.
+    control<QLineEdit>(*form, "txtFile")->setText("/dev/full");
+    Start(*form);
+    ASSERT_TRUE(PumpUntil([&] { return SizeText(*form) == QStringLiteral("文件大小: 0 bytes"); }));
+    Block(*form, Tone(8000, 0));
+    ASSERT_FALSE(form->Recorder().IsRecording());
+    ASSERT_TRUE(PumpUntil(idle)) << "after a full disk";
+
+    // A start the device refuses leaves everything idle.
+    waveIn.openError = platform::MMSYSERR_NODRIVER;
+    Click(*form, "cmdDo");
+    ASSERT_FALSE(form->Recorder().IsRecording());
+    EXPECT_TRUE(idle());
+    PumpFor(100ms);
+    EXPECT_TRUE(idle());
 }
 
 TEST_F(Form1Display, RecordingTicksShowTheFileSizeAndTheTime) {
