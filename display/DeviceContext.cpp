@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 DeviceContext::DeviceContext(QImage& image, QWidget* owner) : image_(image), owner_(owner) {}
@@ -12,16 +13,27 @@ QRgb DeviceContext::toRgb(std::uint32_t color) {
                 static_cast<int>((color >> 16) & 0xFFu));
 }
 
-void DeviceContext::plot(std::int32_t x, std::int32_t y, QRgb rgb) {
-    if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height()) {
-        reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = rgb;
-    }
+DeviceContext::Pixels DeviceContext::pixels() {
+    // bits() of an image without pixels is null; its width and height are 0, so nothing is
+    // written through it.
+    return Pixels{reinterpret_cast<QRgb*>(image_.bits()), image_.bytesPerLine() / 4, image_.width(),
+                  image_.height()};
+}
+
+std::uint64_t DeviceContext::nextStamp() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 void DeviceContext::changed() {
-    if (owner_ != nullptr) {
-        owner_->update();
+    stamp_ = nextStamp();
+    if (owner_ == nullptr || repaintPending_) {
+        return;
     }
+    owner_->update();
+    // A hidden widget, or one with updates off, drops the request; it is painted whole when
+    // it shows again, so the next drawing only has to ask again.
+    repaintPending_ = owner_->isVisible() && owner_->updatesEnabled();
 }
 
 void DeviceContext::MoveToEx(std::int32_t x, std::int32_t y) {
@@ -32,6 +44,7 @@ void DeviceContext::MoveToEx(std::int32_t x, std::int32_t y) {
 void DeviceContext::LineTo(std::int32_t x, std::int32_t y) {
     // Bresenham from the pen position; the end point itself is left out.
     const QRgb rgb = toRgb(pen_);
+    const Pixels px = pixels();
     std::int64_t cx = x_, cy = y_;
     const std::int64_t dx = std::llabs(static_cast<std::int64_t>(x) - cx);
     const std::int64_t dy = -std::llabs(static_cast<std::int64_t>(y) - cy);
@@ -39,7 +52,7 @@ void DeviceContext::LineTo(std::int32_t x, std::int32_t y) {
     const std::int64_t sy = cy < y ? 1 : -1;
     std::int64_t err = dx + dy;
     while (cx != x || cy != y) {
-        plot(static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy), rgb);
+        px.plot(static_cast<std::int32_t>(cx), static_cast<std::int32_t>(cy), rgb);
         const std::int64_t e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -62,9 +75,12 @@ void DeviceContext::FillRect(std::int32_t left, std::int32_t top, std::int32_t r
     const std::int32_t r = std::min(right, image_.width());
     const std::int32_t b = std::min(bottom, image_.height());
     const QRgb rgb = toRgb(color);
-    for (std::int32_t yy = t; yy < b; ++yy) {
-        QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(yy));
-        std::fill(line + std::max(l, 0), line + std::max(r, l), rgb);
+    if (l < r && t < b) {
+        const Pixels px = pixels();
+        for (std::int32_t yy = t; yy < b; ++yy) {
+            QRgb* line = px.bits + yy * px.stride;
+            std::fill(line + l, line + r, rgb);
+        }
     }
     changed();
 }
@@ -78,13 +94,14 @@ void DeviceContext::Rectangle(std::int32_t left, std::int32_t top, std::int32_t 
         FillRect(left + 1, top + 1, right - 1, bottom - 1, *brush_);
     }
     const QRgb rgb = toRgb(pen_);
+    const Pixels px = pixels();
     for (std::int32_t xx = left; xx < right; ++xx) {
-        plot(xx, top, rgb);
-        plot(xx, bottom - 1, rgb);
+        px.plot(xx, top, rgb);
+        px.plot(xx, bottom - 1, rgb);
     }
     for (std::int32_t yy = top; yy < bottom; ++yy) {
-        plot(left, yy, rgb);
-        plot(right - 1, yy, rgb);
+        px.plot(left, yy, rgb);
+        px.plot(right - 1, yy, rgb);
     }
     changed();
 }

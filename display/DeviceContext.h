@@ -12,7 +12,8 @@ class QWidget;
 // position, an optional solid brush for rectangle interiors, and rectangles whose right and
 // bottom edges are exclusive. Coordinates are pixels; anything outside the image is
 // clipped. Colours are 0x00BBGGRR values. After each call the owning widget (if any) is
-// asked to repaint.
+// asked to repaint; a request that is still pending covers the calls that follow it, until
+// the owner tells of its next paint (OwnerPainted).
 class DeviceContext {
 public:
     explicit DeviceContext(QImage& image, QWidget* owner = nullptr);
@@ -41,15 +42,41 @@ public:
 
     const QImage& image() const { return image_; }
 
+    // The owner has painted the image: the next drawing asks for a repaint again.
+    void OwnerPainted() { repaintPending_ = false; }
+
+    // A mark that changes with every drawing into the image and every replacement of it
+    // (ImageReplaced), unique among all device contexts: an equal mark means the same image
+    // with the same pixels.
+    std::uint64_t Stamp() const { return stamp_; }
+    void ImageReplaced() { stamp_ = nextStamp(); }
+
     // 0x00BBGGRR as the image's pixel value.
     static QRgb toRgb(std::uint32_t color);
 
 private:
-    void plot(std::int32_t x, std::int32_t y, QRgb rgb);
+    // The image's pixels, one row after another, `stride` pixels apart; the image is
+    // detached once here instead of once per pixel.
+    struct Pixels {
+        QRgb* bits;
+        qsizetype stride;
+        std::int32_t width;
+        std::int32_t height;
+
+        void plot(std::int32_t x, std::int32_t y, QRgb rgb) const {
+            if (x >= 0 && y >= 0 && x < width && y < height) {
+                bits[y * stride + x] = rgb;
+            }
+        }
+    };
+    Pixels pixels();
     void changed();
+    static std::uint64_t nextStamp();
 
     QImage& image_;
     QWidget* owner_;
+    bool repaintPending_ = false;
+    std::uint64_t stamp_ = nextStamp();
     std::uint32_t pen_ = 0;
     std::optional<std::uint32_t> brush_;
     std::int32_t x_ = 0;

@@ -20,6 +20,7 @@ void PictureBox::Cls() {
 
 void PictureBox::paintEvent(QPaintEvent*) {
     syncSize();
+    dc_.OwnerPainted();
     QPainter painter(this);
     painter.drawImage(0, 0, image_);
 }
@@ -39,6 +40,7 @@ void PictureBox::syncSize() {
     painter.drawImage(0, 0, image_);
     painter.end();
     image_ = next;
+    dc_.ImageReplaced();
 }
 
 DeviceContext& PictureBox::hDC() {

@@ -4,6 +4,7 @@
 #include "display/modDraw.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -15,9 +16,17 @@ std::int32_t nearest(double v) {
     return static_cast<std::int32_t>(std::nearbyint(v));
 }
 
-// Raised-cosine weight of band b over 25 points, sampled at points 3 .. 24.
+// Raised-cosine weight of band b over 25 points, sampled at points 3 .. 24; computed once.
 double bandWeight(std::int32_t b) {
-    return 0.5 * (1.0 - std::cos(static_cast<double>(6.2831855f) * (b + 3) / 25.0));
+    static const std::array<double, clsDraw::kBands> weights = [] {
+        std::array<double, clsDraw::kBands> w{};
+        for (std::int32_t i = 0; i < clsDraw::kBands; ++i) {
+            w[static_cast<std::size_t>(i)] =
+                0.5 * (1.0 - std::cos(static_cast<double>(6.2831855f) * (i + 3) / 25.0));
+        }
+        return w;
+    }();
+    return weights[static_cast<std::size_t>(b)];
 }
 
 } // namespace
@@ -35,11 +44,15 @@ void clsDraw::DrawRect(DeviceContext& hdc, std::int32_t lngLeft, std::int32_t ln
 }
 
 void clsDraw::DrawAmplitudes(std::span<const std::int16_t> data, PictureBox& picVis) {
+    DeviceContext& dc = picVis.hDC();
+    // The trace covers the whole box: the same samples give the same picture.
+    if (dc.Stamp() == traceStamp_ && std::ranges::equal(data, traceData_)) {
+        return;
+    }
     const float scaleWidth = picVis.ScaleWidth();
     const std::int32_t W = nearest(scaleWidth);
     const std::int32_t H = nearest(picVis.ScaleHeight());
     const std::int32_t mid = H / 2;
-    DeviceContext& dc = picVis.hDC();
 
     // The box is filled black, which also wipes the previous trace.
     picVis.setForeColor(modDraw::RGB(0, 0, 0));
@@ -76,6 +89,8 @@ void clsDraw::DrawAmplitudes(std::span<const std::int16_t> data, PictureBox& pic
     const std::int32_t xEnd = n < 1 ? 1 : n + 1;
     dc.LineTo(xEnd, mid);
     dc.LineTo(xEnd + 1, mid);
+    traceData_.assign(data.begin(), data.end());
+    traceStamp_ = dc.Stamp();
 }
 
 void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureBox& picbox) {
@@ -87,9 +102,21 @@ void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureB
         transform_->setNumberOfSamples(kPoints);
         transform_->setWithTimeWindow(1);
     }
-    clsFourier& f = *transform_;
-    for (std::int32_t i = 0; i < kPoints; ++i) {
-        f.setRealIn(i + 1, static_cast<double>(intSamples[static_cast<std::size_t>(i)]));
+    const std::span<const std::int16_t> points = intSamples.first(kPoints);
+    if (!std::ranges::equal(points, binsInput_)) {
+        clsFourier& f = *transform_;
+        for (std::int32_t i = 0; i < kPoints; ++i) {
+            f.setRealIn(i + 1, static_cast<double>(points[static_cast<std::size_t>(i)]));
+        }
+        // Magnitudes scaled so that 0.2 * 256 * 32767 and above show as full scale.
+        for (std::int32_t j = 0; j <= kPoints / 2; ++j) {
+            float s = static_cast<float>(f.ComplexOut(j + 1) / 256.0 / 32767.0);
+            if (s > 0.2f) {
+                s = 0.2f;
+            }
+            bins_[static_cast<std::size_t>(j)] = s / 0.2f;
+        }
+        binsInput_.assign(points.begin(), points.end());
     }
 
     for (double& level : levels_) {
@@ -97,15 +124,6 @@ void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureB
         if (level < 0.0) {
             level = 0.0;
         }
-    }
-
-    // Magnitudes scaled so that 0.2 * 256 * 32767 and above show as full scale.
-    for (std::int32_t j = 0; j <= kPoints / 2; ++j) {
-        float s = static_cast<float>(f.ComplexOut(j + 1) / 256.0 / 32767.0);
-        if (s > 0.2f) {
-            s = 0.2f;
-        }
-        bins_[static_cast<std::size_t>(j)] = s / 0.2f;
     }
 
     // Band b sums bins 5b + 1 .. 5b + 4 onto a running value that is not reset between
@@ -126,6 +144,10 @@ void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureB
         }
     }
 
+    // The box is cleared first: the same levels give the same picture.
+    if (picbox.hDC().Stamp() == barsStamp_ && levels_ == barsLevels_) {
+        return;
+    }
     picbox.Cls();
     DeviceContext& dc = picbox.hDC();
     const double H = picbox.ScaleHeight();
@@ -136,4 +158,6 @@ void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureB
         const std::int32_t top = std::max(2, t - 2);
         DrawRect(dc, 4 * b + 4, top, 4 * b + 7, bottom, BarColor(level));
     }
+    barsLevels_ = levels_;
+    barsStamp_ = dc.Stamp();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 class PictureBox;
 
@@ -17,6 +18,11 @@ class PictureBox;
 // transform (created on first use, then kept); a bar's level is 0.0 .. 1.0, where 1.0 means
 // the bar fills the box. Levels fall by 0.07 per call and rise to each call's value, each
 // band also carrying a part of all lower bands. Colours are 0x00BBGGRR values.
+//
+// A drawing that would put into a box the very pixels the box already holds from the same
+// drawing (the same samples or levels, nothing drawn into the box since) is left out, so an
+// unchanged picture is neither drawn nor repainted again; the spectrum of the same samples
+// is not transformed again.
 class clsDraw {
 public:
     clsDraw();
@@ -45,4 +51,12 @@ private:
     std::array<double, kBands> levels_{};
     std::array<float, 513> bins_{};
     std::unique_ptr<clsFourier> transform_;
+    // The samples bins_ were computed from; empty before the first spectrum.
+    std::vector<std::int16_t> binsInput_;
+    // The last trace: its samples and the stamp of the box's image right after it.
+    std::vector<std::int16_t> traceData_;
+    std::uint64_t traceStamp_ = 0;
+    // The last spectrum: its levels and the stamp of the box's image right after it.
+    std::array<double, kBands> barsLevels_{};
+    std::uint64_t barsStamp_ = 0;
 };

@@ -2,6 +2,9 @@
 #include "display/PictureBox.h"
 #include "display/modDraw.h"
 
+#include "EventPump.h"
+
+#include <QEvent>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -192,4 +195,97 @@ TEST(clsDrawAmplitudes, BlackBoxWithTheColumnMeansAroundTheMiddle) {
     draw.DrawAmplitudes(few, box);
     EXPECT_EQ(pixel(box, 40, 15), white);
     EXPECT_EQ(pixel(box, 40, 28), black);
+}
+
+namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+} // namespace
+
+TEST(PictureBox, EveryDrawingReachesTheScreenAlsoAfterTheBoxWasHidden) {
+    PictureBox box;
+    box.resize(20, 10);
+    PaintCounter counter;
+    box.installEventFilter(&counter);
+    box.show();
+    ASSERT_TRUE(PumpUntil([&] { return counter.paints > 0; }));
+    DeviceContext& dc = box.hDC();
+    for (int round = 0; round < 3; ++round) {
+        counter.paints = 0;
+        // Several drawings before the event loop runs share one repaint.
+        dc.FillRect(0, 0, 5, 5, RGB(255, 0, 0));
+        dc.FillRect(5, 5, 10, 10, RGB(0, 0, 255));
+        ASSERT_TRUE(PumpUntil([&] { return counter.paints > 0; })) << "round " << round;
+    }
+    // Drawn while hidden, then shown: painted, and later drawings are painted too.
+    box.hide();
+    dc.FillRect(0, 0, 20, 10, RGB(0, 255, 0));
+    box.show();
+    ASSERT_TRUE(PumpUntil([&] { return counter.paints > 0; }));
+    counter.paints = 0;
+    dc.FillRect(0, 0, 2, 2, RGB(255, 0, 0));
+    EXPECT_TRUE(PumpUntil([&] { return counter.paints > 0; }));
+}
+
+// The same samples drawn again leave the boxes as they are; what anything else drew into a
+// box in between is drawn over again.
+TEST(clsDrawRepeats, SameSamplesRedrawABoxThatWasDrawnInto) {
+    PictureBox amplitudes, spectrum;
+    amplitudes.resize(159, 30);
+    spectrum.resize(151, 30);
+    clsDraw draw;
+    const std::vector<std::int16_t> tone = sineAtBin(5120, 40.0, 20000.0);
+    draw.DrawAmplitudes(tone, amplitudes);
+    draw.DrawFrequencies(tone, spectrum);
+    const QImage trace = amplitudes.image().copy();
+    const QImage bars = spectrum.image().copy();
+    draw.DrawAmplitudes(tone, amplitudes);
+    draw.DrawFrequencies(tone, spectrum); // steady levels: the same bars
+    EXPECT_EQ(amplitudes.image(), trace);
+    EXPECT_EQ(spectrum.image(), bars);
+
+    amplitudes.Cls();
+    spectrum.Cls();
+    ASSERT_NE(amplitudes.image(), trace);
+    ASSERT_NE(spectrum.image(), bars);
+    draw.DrawAmplitudes(tone, amplitudes);
+    draw.DrawFrequencies(tone, spectrum);
+    EXPECT_EQ(amplitudes.image(), trace);
+    EXPECT_EQ(spectrum.image(), bars);
+
+    // The same samples into another box of the same size draw there as well.
+    PictureBox other;
+    other.resize(159, 30);
+    draw.DrawAmplitudes(tone, other);
+    EXPECT_EQ(other.image(), trace);
+}
+
+TEST(clsDrawRepeats, OneChangedSampleGivesItsOwnSpectrum) {
+    PictureBox box, freshBox;
+    box.resize(151, 30);
+    freshBox.resize(151, 30);
+    clsDraw draw, fresh;
+    const std::vector<std::int16_t> quiet(1024, 0);
+    draw.DrawFrequencies(quiet, box);
+    std::vector<std::int16_t> click = quiet;
+    click[600] = 32767;
+    // After silence every level is 0, so both show the click's own levels.
+    draw.DrawFrequencies(click, box);
+    fresh.DrawFrequencies(click, freshBox);
+    ASSERT_GT(fresh.BandLevel(21), 0.0);
+    for (std::int32_t b = 0; b < clsDraw::kBands; ++b) {
+        EXPECT_EQ(draw.BandLevel(b), fresh.BandLevel(b)) << "band " << b;
+    }
+    EXPECT_EQ(box.image(), freshBox.image());
 }
