@@ -37,8 +37,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -79,13 +79,14 @@ const QString kCaptionStop = QStringLiteral("停止录音");
 // The display timer's period.
 constexpr int kDisplayPeriodMS = 25;
 
-// Size in bytes of the file at path; 0 when it cannot be read (deleted while recording).
-// One stat: the display never opens the file the encoder is writing.
-double FileLength(const QString& path) {
-    std::error_code error;
-    const std::uintmax_t length =
-        std::filesystem::file_size(std::filesystem::path(path.toStdString()), error);
-    return error ? 0.0 : static_cast<double>(length);
+// Size in bytes of the regular file at path (UTF-8); 0 when it cannot be read (deleted while
+// recording). One stat: the display never opens the file the encoder is writing.
+double FileLength(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return 0.0;
+    }
+    return static_cast<double>(info.st_size);
 }
 
 } // namespace
@@ -520,15 +521,38 @@ void Form1::tmrVis_Timer() {
             // The bars never fall to nothing: a silent block counts as a peak of 1.
             clsSmoothL->SmoothAdd(static_cast<float>(left == 0 ? 1 : left));
             clsSmoothR->SmoothAdd(static_cast<float>(right == 0 ? 1 : right));
-            modDisplay::DrawVU(*clsVis, *ui.picVUL, clsSmoothL->SmoothGetMax() / 32768.0f);
-            modDisplay::DrawVU(*clsVis, *ui.picVUR, clsSmoothR->SmoothGetMax() / 32768.0f);
+            // A bar that shows its level already is not drawn again.
+            const auto drawVU = [this](PictureBox& box, float level, ShownBar& shown) {
+                if (shown.stamp == box.hDC().Stamp() && shown.level == level) {
+                    return;
+                }
+                modDisplay::DrawVU(*clsVis, box, level);
+                shown = {level, box.hDC().Stamp()};
+            };
+            drawVU(*ui.picVUL, clsSmoothL->SmoothGetMax() / 32768.0f, shownBars_[0]);
+            drawVU(*ui.picVUR, clsSmoothR->SmoothGetMax() / 32768.0f, shownBars_[1]);
         }
-        sbarSize->setText(QStringLiteral("文件大小: ") +
-                          modDisplay::FormatSize(FileLength(ui.txtFile->text()), QString()));
-        sbarTime->setText(QStringLiteral("时间: ") + modDisplay::FormatTime(lngElapsedMS_));
+        // A text is built again only when its value changed since the last tick.
+        const QString path = ui.txtFile->text();
+        if (path != sizePath_) {
+            sizePath_ = path;
+            sizePathBytes_ = path.toUtf8();
+        }
+        const double size = FileLength(sizePathBytes_);
+        if (shownSize_ != size) {
+            sbarSize->setText(QStringLiteral("文件大小: ") +
+                              modDisplay::FormatSize(size, QString()));
+            shownSize_ = size;
+        }
+        if (shownElapsedMS_ != lngElapsedMS_) {
+            sbarTime->setText(QStringLiteral("时间: ") + modDisplay::FormatTime(lngElapsedMS_));
+            shownElapsedMS_ = lngElapsedMS_;
+        }
     } else {
         sbarSize->setText(QStringLiteral("文件大小: 0 Bytes"));
         sbarTime->setText(QStringLiteral("时间: 0:00"));
+        shownSize_.reset();
+        shownElapsedMS_.reset();
         // The idle texts stand until the next recording starts the timer again: an idle
         // window does no periodic work.
         if (tmrVis) {

@@ -3,6 +3,7 @@
 #include "capture/WaveInRecorder.h"
 #include "ui_Form1.h"
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 
@@ -191,4 +192,17 @@ private:
     std::int16_t recordChannels_ = 0;
     std::int16_t intFileNo_ = 0;
     QString strLastFile_;
+    // The level a bar shows and the stamp of its box's image right after it was drawn.
+    struct ShownBar {
+        float level = 0.0f;
+        std::uint64_t stamp = 0;
+    };
+    std::array<ShownBar, 2> shownBars_{};
+    // What the recording's status texts show, so that a display tick builds a text again
+    // only when its value changed; empty while they show the idle texts.
+    std::optional<double> shownSize_;
+    std::optional<std::int32_t> shownElapsedMS_;
+    // The output path the display last took the size of, and its bytes for the stat.
+    QString sizePath_;
+    QByteArray sizePathBytes_;
 };

@@ -31,15 +31,37 @@ QString fixed(double v, int decimals) {
     return QString::number(std::round(v * scale) / scale, 'f', decimals);
 }
 
+// The largest magnitude among count values Stride apart from first.
+template <std::size_t Stride>
+std::int32_t peakEvery(const std::int16_t* first, std::size_t count) {
+    std::int32_t peak = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        peak = std::max(peak, std::abs(static_cast<std::int32_t>(first[k * Stride])));
+    }
+    return peak;
+}
+
 } // namespace
 
 std::int32_t GetPeak(std::span<const std::int16_t> block, std::int32_t start, std::int32_t step) {
     if (start < 0) {
         start = 0;
     }
+    const std::size_t first = static_cast<std::size_t>(start);
+    if (first >= block.size()) {
+        return 0;
+    }
     const std::size_t stride = static_cast<std::size_t>(std::max(step, std::int32_t{1}));
+    const std::size_t count = (block.size() - first + stride - 1) / stride;
+    // Mono and stereo blocks, the display's every tick, with the step known to the compiler.
+    if (stride == 1) {
+        return peakEvery<1>(block.data() + first, count);
+    }
+    if (stride == 2) {
+        return peakEvery<2>(block.data() + first, count);
+    }
     std::int32_t peak = 0;
-    for (std::size_t i = static_cast<std::size_t>(start); i < block.size(); i += stride) {
+    for (std::size_t i = first; i < block.size(); i += stride) {
         peak = std::max(peak, std::abs(static_cast<std::int32_t>(block[i])));
     }
     return peak;
