@@ -46,7 +46,8 @@ void clsDraw::DrawRect(DeviceContext& hdc, std::int32_t lngLeft, std::int32_t ln
 void clsDraw::DrawAmplitudes(std::span<const std::int16_t> data, PictureBox& picVis) {
     DeviceContext& dc = picVis.hDC();
     // The trace covers the whole box: the same samples give the same picture.
-    if (dc.Stamp() == traceStamp_ && std::ranges::equal(data, traceData_)) {
+    if (dc.Stamp() == traceStamp_ &&
+        std::equal(data.begin(), data.end(), traceData_.begin(), traceData_.end())) {
         return;
     }
     const float scaleWidth = picVis.ScaleWidth();
@@ -103,7 +104,7 @@ void clsDraw::DrawFrequencies(std::span<const std::int16_t> intSamples, PictureB
         transform_->setWithTimeWindow(1);
     }
     const std::span<const std::int16_t> points = intSamples.first(kPoints);
-    if (!std::ranges::equal(points, binsInput_)) {
+    if (!std::equal(points.begin(), points.end(), binsInput_.begin(), binsInput_.end())) {
         clsFourier& f = *transform_;
         for (std::int32_t i = 0; i < kPoints; ++i) {
             f.setRealIn(i + 1, static_cast<double>(points[static_cast<std::size_t>(i)]));
