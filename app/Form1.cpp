@@ -31,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -185,6 +186,18 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     setFixedSize(size());
 
     Form_Load();
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window has a fixed size, so the status panels keep the size it lays out for them.
+    // Fixed, a panel whose text changes (several times a second while recording) no longer
+    // makes the status bar lay itself out again.
+    if (!panelsFixed_) {
+        panelsFixed_ = true;
+        sbarSize->setFixedSize(sbarSize->size());
+        sbarTime->setFixedSize(sbarTime->size());
+    }
 }
 
 Form1::~Form1() {
@@ -537,12 +550,16 @@ void Form1::tmrVis_Timer() {
         if (path != sizePath_) {
             sizePath_ = path;
             sizePathBytes_ = path.toUtf8();
+            sizeStale_ = true;
         }
-        const double size = FileLength(sizePathBytes_);
-        if (shownSize_ != size) {
-            sbarSize->setText(QStringLiteral("文件大小: ") +
-                              modDisplay::FormatSize(size, QString()));
-            shownSize_ = size;
+        if (sizeStale_ || !shownSize_) {
+            sizeStale_ = false;
+            const double size = FileLength(sizePathBytes_);
+            if (shownSize_ != size) {
+                sbarSize->setText(QStringLiteral("文件大小: ") +
+                                  modDisplay::FormatSize(size, QString()));
+                shownSize_ = size;
+            }
         }
         if (shownElapsedMS_ != lngElapsedMS_) {
             sbarTime->setText(QStringLiteral("时间: ") + modDisplay::FormatTime(lngElapsedMS_));
@@ -774,6 +791,7 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
         std::int32_t buffer_used = 0;
         const std::int32_t result = clsEncoder->Encoder_Encode(
             reinterpret_cast<const std::uint8_t*>(intBlock_.data()), length, buffer_used);
+        sizeStale_ = true;
         if (result == 10) {
             // Short write: finish what is on disk and advance the counter, then tell the user.
             cmdDo_Click();

@@ -95,6 +95,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -205,4 +206,9 @@ private:
     // The output path the display last took the size of, and its bytes for the stat.
     QString sizePath_;
     QByteArray sizePathBytes_;
+    // A block was written since the display last took the file's size: only a written
+    // block changes it.
+    bool sizeStale_ = true;
+    // The status panels have been given the fixed size the fixed window lays out for them.
+    bool panelsFixed_ = false;
 };
