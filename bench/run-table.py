@@ -5,6 +5,7 @@ environment is already set. REPS (default 5) runs for the short rows, RECORD_REP
 (default 3) for the 60 s recordings, IDLE_S (default 20) seconds of idle.
 """
 import json
+import signal
 import os
 import re
 import resource
@@ -167,18 +168,26 @@ idle = [float(dict(l.split("=", 1) for l in p.communicate()[0].split())["idle_cp
         for p in procs]
 row("idle, window open", "% of a core", idle, "", None, ("<=", 0.2, "value"))
 
-# Recording 60 s of the sine source, parecord recording the same source at the same time.
+# Recording 60 s of the bench audio as it plays into the null sink, from that sink's monitor
+# (which delivers it in real time, fragment by fragment, as a sound card does), parecord
+# recording the same source at the same time.
 log(f"recording 60 s x {record_reps} ...")
 rec_cpu, rec_rss, pa_cpu, pa_rss = [], [], [], []
 for _ in range(record_reps):
+    player = subprocess.Popen(
+        ["sh", "-c", "while :; do paplay --raw --format=s16le --rate=44100 --channels=2 "
+         f"-d vocarn_null {audio} || exit; done"], start_new_session=True)
+    time.sleep(1)
     timing = f"{work}/parecord.time"
     parecord = subprocess.Popen(
         ["/usr/bin/time", "-v", "-o", timing, "timeout", "-s", "INT", "61", "parecord",
-         "-d", "vocarn_sine", "--rate=44100", "--channels=2", "--format=s16le",
+         "-d", "vocarn_null.monitor", "--rate=44100", "--channels=2", "--format=s16le",
          "--file-format=wav", f"{work}/parecord.wav"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    result = program("record", "60", "Sine")
+    result = program("record", "60", "Monitor of Null")
     parecord.wait()
+    os.killpg(player.pid, signal.SIGTERM)
+    player.wait()
     text = open(timing).read()
     user = float(re.search(r"User time \(seconds\): ([\d.]+)", text).group(1))
     system = float(re.search(r"System time \(seconds\): ([\d.]+)", text).group(1))
