@@ -1,16 +1,9 @@
 // The per-block path of a recording: one 10240-byte block of 44100 Hz stereo through the
 // main window's block handler while recording (copy, effects, conversion, file write).
 
-#include "app/Form1.h"
+#include "RecordingWindow.h"
 #include "dsp/clsDSP.h"
-#include "platform/WindowService.h"
 
-#include "ScriptedWaveIn.h"
-
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -21,18 +14,10 @@ namespace {
 constexpr int kBlocksPerFile = 4096;
 
 void BlockPath(benchmark::State& state) {
-    QTemporaryDir dir;
-    platform::WindowService windows;
-    ScriptedWaveIn waveIn;
-    waveIn.devices = {"Scripted microphone"};
-    Form1 form(windows, waveIn, dir.path());
-    auto* cboDev = form.findChild<QComboBox*>("cboDev");
-    cboDev->setCurrentIndex(0);
-    emit cboDev->activated(0);
+    RecordingWindow window;
+    Form1& form = window.form();
     form.Effects().setEffectsUsed(static_cast<std::int32_t>(state.range(0)));
-    auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
-    cmdDo->click();
-    if (!form.Recorder().IsRecording()) {
+    if (!window.Start()) {
         state.SkipWithError("the recording did not start");
         return;
     }
@@ -48,25 +33,16 @@ void BlockPath(benchmark::State& state) {
         benchmark::DoNotOptimize(form.intBlock().data());
         if (++blocks == kBlocksPerFile) {
             state.PauseTiming();
-            cmdDo->click();
-            cmdDo->click();
+            window.ClickRecord();
+            window.ClickRecord();
             blocks = 0;
             state.ResumeTiming();
         }
     }
-    cmdDo->click();
+    window.ClickRecord();
     state.SetBytesProcessed(state.iterations() * 10240);
 }
 // Arguments: the effects switched on (0 none, 15 all four).
 BENCHMARK(BlockPath)->Arg(0)->Arg(15)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

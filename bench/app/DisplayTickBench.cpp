@@ -3,15 +3,8 @@
 // shows a new block (two take turns; a block already drawn is not drawn again); handing the
 // block over is not timed, and it writes nothing to the file.
 
-#include "app/Form1.h"
-#include "platform/WindowService.h"
+#include "RecordingWindow.h"
 
-#include "ScriptedWaveIn.h"
-
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -19,17 +12,9 @@
 namespace {
 
 void DisplayTick(benchmark::State& state) {
-    QTemporaryDir dir;
-    platform::WindowService windows;
-    ScriptedWaveIn waveIn;
-    waveIn.devices = {"Scripted microphone"};
-    Form1 form(windows, waveIn, dir.path());
-    auto* cboDev = form.findChild<QComboBox*>("cboDev");
-    cboDev->setCurrentIndex(0);
-    emit cboDev->activated(0);
-    auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
-    cmdDo->click();
-    if (!form.Recorder().IsRecording()) {
+    RecordingWindow window;
+    Form1& form = window.form();
+    if (!window.Start()) {
         state.SkipWithError("the recording did not start");
         return;
     }
@@ -53,17 +38,8 @@ void DisplayTick(benchmark::State& state) {
         state.ResumeTiming();
         form.tmrVis_Timer();
     }
-    cmdDo->click();
+    window.ClickRecord();
 }
 BENCHMARK(DisplayTick)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -4,7 +4,6 @@
 #include "display/PictureBox.h"
 #include "display/clsDraw.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -38,14 +37,3 @@ void BM_DisplayTick(benchmark::State& state) {
 BENCHMARK(BM_DisplayTick);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
