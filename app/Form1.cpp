@@ -17,6 +17,7 @@
 #include "ui/About.h"
 #include "ui/FrmST.h"
 #include "ui/ModFolderSetFileFocus.h"
+#include "ui/WindowFonts.h"
 #include "ui/frmFXOpts.h"
 
 #include <QCheckBox>
@@ -25,7 +26,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -47,30 +47,6 @@ namespace {
 // application title.
 const QString kTitleHint = QStringLiteral("提示");
 const QString kAppTitle = QStringLiteral("Vocarn");
-
-// The classic window fonts are rarely installed on Linux; the fallbacks are the CJK faces that
-// draw the Chinese captions, at the same sizes.
-const QStringList kWindowFonts = {QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC"),
-                                  QStringLiteral("WenQuanYi Micro Hei"),
-                                  QStringLiteral("Source Han Sans SC"),
-                                  QStringLiteral("Droid Sans Fallback")};
-const QStringList kButtonFonts = {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
-                                  QStringLiteral("Noto Sans CJK SC"),
-                                  QStringLiteral("WenQuanYi Micro Hei"),
-                                  QStringLiteral("Source Han Serif SC")};
-
-QFont installedFont(const QFont& base, const QStringList& families, double pointSize) {
-    QFont font = base;
-    const QStringList installed = QFontDatabase::families();
-    for (const QString& family : families) {
-        if (installed.contains(family)) {
-            font.setFamilies({family});
-            break;
-        }
-    }
-    font.setPointSizeF(pointSize);
-    return font;
-}
 
 // The highest rate the effects chain accepts; the rate box takes five digits.
 constexpr std::int32_t kMaxSampleRate = 96000;
@@ -205,8 +181,8 @@ Form1::~Form1() {
 }
 
 void Form1::ApplyFonts() {
-    setFont(installedFont(font(), kWindowFonts, 8.25));
-    ui.cmdDo->setFont(installedFont(ui.cmdDo->font(), kButtonFonts, 10.5));
+    setFont(WindowFonts::Window(font()));
+    ui.cmdDo->setFont(WindowFonts::Button(ui.cmdDo->font()));
 }
 
 void Form1::Form_Load() {

@@ -4,9 +4,9 @@
 #include "display/PictureBox.h"
 #include "display/modDraw.h"
 #include "dsp/clsDSP.h"
+#include "ui/WindowFonts.h"
 
 #include <QEvent>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
@@ -36,26 +36,6 @@ constexpr std::uint32_t kCurveStart = RGB(167, 158, 131);
 constexpr std::uint32_t kCurveTop = RGB(188, 34, 1);
 constexpr std::uint32_t kCurveMiddle = RGB(225, 168, 34);
 constexpr std::uint32_t kCurveBottom = RGB(0, 204, 0);
-
-// The classic window font is rarely installed on Linux; the fallbacks are CJK faces that
-// draw the Chinese captions at the same size.
-const QStringList kWindowFonts = {QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC"),
-                                  QStringLiteral("WenQuanYi Micro Hei"),
-                                  QStringLiteral("Source Han Sans SC"),
-                                  QStringLiteral("Droid Sans Fallback")};
-constexpr double kWindowFontPoints = 8.25;
-
-QFont windowFont(QFont font) {
-    const QStringList installed = QFontDatabase::families();
-    for (const QString& family : kWindowFonts) {
-        if (installed.contains(family)) {
-            font.setFamilies({family});
-            break;
-        }
-    }
-    font.setPointSizeF(kWindowFontPoints);
-    return font;
-}
 
 // Grows a label to show its whole caption in the window's font: to the right, as a label
 // sized to its text would, and equally up and down, so the text stays centred where the
@@ -107,7 +87,7 @@ frmFXOpts::frmFXOpts(QWidget* parent) : QDialog(parent) {
     setFixedSize(size());
     // Every control gets the font itself: a style sheet on the owner window would otherwise
     // give the controls the application's font instead of the window's.
-    const QFont captions = windowFont(font());
+    const QFont captions = WindowFonts::Window(font());
     setFont(captions);
     for (QWidget* w : findChildren<QWidget*>()) {
         w->setFont(captions);
