@@ -201,6 +201,16 @@ row("recording: CPU per audio second", "CPU s/s", rec_cpu, "parecord", pa_cpu,
     ("<=", 0.01, "value"))
 row("recording: peak RSS", "MB", rec_rss, "parecord", pa_rss, ("<=", 60, "value"))
 
+# What the machine charges for waking up every 25 ms and doing nothing else: the part of the
+# recording figure that the display's timer costs before anything is drawn.
+log("wake-ups ...")
+wake = []
+for _ in range(reps):
+    out = subprocess.run([f"{build}/bench/program/wakeup_bench", "10"], check=True,
+                         capture_output=True, text=True).stdout
+    wake.append(float(dict(l.split("=", 1) for l in out.split())["wake_cpu_per_s"]))
+row("25 ms timer wake-ups alone (machine)", "CPU s/s", wake, "", None, None)
+
 
 def fmt(v):
     med, lo, hi = v
