@@ -289,9 +289,8 @@ TEST(RecordThroughServer, SoundTheServerDropsInALongStallIsReportedAtTheStop) {
     const QString status = form.findChild<QStatusBar*>("sbar")->currentMessage();
     EXPECT_TRUE(status.contains(QStringLiteral("已被声音服务器丢弃"))) << status.toStdString();
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_NE(log.lines[0].find("(" + std::to_string(dropped) + " bytes) of sound dropped"),
-              std::string::npos)
-        << log.lines[0];
+    const std::string droppedText = std::to_string(dropped) + " bytes) of sound dropped";
+    EXPECT_NE(log.lines[0].find('(' + droppedText), std::string::npos) << log.lines[0];
     EXPECT_TRUE(messages.messages.empty());
 }
 

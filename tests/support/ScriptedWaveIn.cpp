@@ -79,7 +79,8 @@ ScriptedWaveIn::Device::~Device() {
 void ScriptedWaveIn::Device::Log(const std::string& call, const WaveInHeader* hdr, int result) {
     std::string line = call;
     if (hdr != nullptr) {
-        line += " " + std::to_string(hdr->user);
+        line += ' ';
+        line += std::to_string(hdr->user);
     }
     if (result != MMSYSERR_NOERROR) {
         line += " failed";
