@@ -9,6 +9,8 @@
 //   program_bench record S TEXT   record_cpu_per_s: processor seconds per second of audio
 //                                 while recording S s from the first device whose name
 //                                 holds TEXT, 44100 Hz stereo; peak_rss_mb; audio_s
+#include "ProcessUsage.h"
+
 #include "app/Form1.h"
 #include "platform/PulseWaveIn.h"
 #include "platform/WindowService.h"
@@ -22,29 +24,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
-
-double cpuSeconds() {
-    rusage use{};
-    ::getrusage(RUSAGE_SELF, &use);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-    };
-    return seconds(use.ru_utime) + seconds(use.ru_stime);
-}
-
-double peakRssMb() {
-    rusage use{};
-    ::getrusage(RUSAGE_SELF, &use);
-    return static_cast<double>(use.ru_maxrss) / 1024.0; // ru_maxrss is in KiB
-}
 
 // Catches the main window's first show event.
 class ShowWatch : public QObject {
@@ -106,9 +91,10 @@ int main(int argc, char* argv[]) {
     constexpr int kSettleMs = 1000;
     double cpu0 = 0.0;
     if (mode == "idle") {
-        QTimer::singleShot(kSettleMs, &app, [&] { cpu0 = cpuSeconds(); });
+        QTimer::singleShot(kSettleMs, &app, [&] { cpu0 = processusage::CpuSeconds(); });
         QTimer::singleShot(kSettleMs + seconds * 1000, &app, [&] {
-            std::printf("idle_cpu_pct=%.3f\n", 100.0 * (cpuSeconds() - cpu0) / seconds);
+            std::printf("idle_cpu_pct=%.3f\n",
+                        100.0 * (processusage::CpuSeconds() - cpu0) / seconds);
             QApplication::quit();
         });
         return QApplication::exec();
@@ -128,7 +114,7 @@ int main(int argc, char* argv[]) {
     auto* cmdDo = form.findChild<QPushButton*>(QStringLiteral("cmdDo"));
     int status = 0;
     QTimer::singleShot(kSettleMs, &app, [&] {
-        cpu0 = cpuSeconds();
+        cpu0 = processusage::CpuSeconds();
         cmdDo->click();
         if (!form.Recorder().IsRecording()) {
             std::fprintf(stderr, "the recording did not start\n");
@@ -138,7 +124,7 @@ int main(int argc, char* argv[]) {
     });
     QTimer::singleShot(kSettleMs + seconds * 1000, &app, [&] {
         cmdDo->click();
-        const double cpu = cpuSeconds() - cpu0;
+        const double cpu = processusage::CpuSeconds() - cpu0;
         qint64 bytes = 0;
         for (const QFileInfo& f : QDir(folder.path() + QStringLiteral("/file"))
                                       .entryInfoList({QStringLiteral("*.wav")}, QDir::Files)) {
@@ -147,7 +133,7 @@ int main(int argc, char* argv[]) {
         // 44100 Hz stereo 16-bit; the header is not audio.
         const double audio = static_cast<double>(bytes > 44 ? bytes - 44 : 0) / 176400.0;
         std::printf("audio_s=%.2f\nrecord_cpu_per_s=%.5f\npeak_rss_mb=%.1f\n", audio,
-                    audio > 0 ? cpu / audio : 0.0, peakRssMb());
+                    audio > 0 ? cpu / audio : 0.0, processusage::PeakRssMb());
         QApplication::quit();
     });
     const int result = QApplication::exec();

@@ -4,25 +4,13 @@
 //
 //   wakeup_bench SECONDS     wake_cpu_per_s: processor seconds per second of running
 //                            wake_us: processor microseconds per wake-up
+#include "ProcessUsage.h"
+
 #include <poll.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-double cpuSeconds() {
-    rusage use{};
-    ::getrusage(RUSAGE_SELF, &use);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-    };
-    return seconds(use.ru_utime) + seconds(use.ru_stime);
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     const int seconds = argc == 2 ? std::atoi(argv[1]) : 0;
@@ -33,7 +21,7 @@ int main(int argc, char* argv[]) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kPeriod = std::chrono::milliseconds(25);
     const auto start = Clock::now();
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = processusage::CpuSeconds();
     auto next = start + kPeriod;
     long wakes = 0;
     for (; next <= start + std::chrono::seconds(seconds); next += kPeriod) {
@@ -44,7 +32,7 @@ int main(int argc, char* argv[]) {
         }
         ++wakes;
     }
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processusage::CpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("wake_cpu_per_s=%.5f\nwake_us=%.1f\n", cpu / wall, 1e6 * cpu / wakes);
     return 0;
