@@ -146,10 +146,15 @@ row("display tick, the two drawings alone", "us",
     [cpu_us(b) for b in drawings["BM_DisplayTick"]], "", None, None)
 
 
-def program(*args, env=None):
-    out = subprocess.run([f"{build}/bench/program/program_bench", *args], check=True,
-                         capture_output=True, text=True, env=env).stdout
+def name_values(out):
+    """The name=value lines a program benchmark prints, as a dict."""
     return dict(line.split("=", 1) for line in out.split())
+
+
+def program(*args, env=None, name="program_bench"):
+    out = subprocess.run([f"{build}/bench/program/{name}", *args], check=True,
+                         capture_output=True, text=True, env=env).stdout
+    return name_values(out)
 
 
 # Start-up: from just before the program is started to its window's first show event.
@@ -164,8 +169,7 @@ row("start to window shown (wall)", "ms", shown, "", None, ("<=", 500, "value"))
 log(f"idle {idle_s} s ...")
 procs = [subprocess.Popen([f"{build}/bench/program/program_bench", "idle", str(idle_s)],
                           stdout=subprocess.PIPE, text=True) for _ in range(reps)]
-idle = [float(dict(l.split("=", 1) for l in p.communicate()[0].split())["idle_cpu_pct"])
-        for p in procs]
+idle = [float(name_values(p.communicate()[0])["idle_cpu_pct"]) for p in procs]
 row("idle, window open", "% of a core", idle, "", None, ("<=", 0.2, "value"))
 
 # Recording 60 s of the bench audio as it plays into the null sink, from that sink's monitor
@@ -204,11 +208,7 @@ row("recording: peak RSS", "MB", rec_rss, "parecord", pa_rss, ("<=", 60, "value"
 # What the machine charges for waking up every 25 ms and doing nothing else: the part of the
 # recording figure that the display's timer costs before anything is drawn.
 log("wake-ups ...")
-wake = []
-for _ in range(reps):
-    out = subprocess.run([f"{build}/bench/program/wakeup_bench", "10"], check=True,
-                         capture_output=True, text=True).stdout
-    wake.append(float(dict(l.split("=", 1) for l in out.split())["wake_cpu_per_s"]))
+wake = [float(program("10", name="wakeup_bench")["wake_cpu_per_s"]) for _ in range(reps)]
 row("25 ms timer wake-ups alone (machine)", "CPU s/s", wake, "", None, None)
 
 
