@@ -376,6 +376,9 @@ void Form1::cboDev_Click() {
         ui.cboRecLine->clear();
     }
     if (!clsRecorder->SelectDevice(ui.cboDev->currentIndex())) {
+        // No device is selected now, so none is shown either: a start would otherwise
+        // record from another device than the one in the list.
+        ui.cboDev->setCurrentIndex(-1);
         platform::MsgBox(this, QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
                          kAppTitle);
         return;
@@ -384,13 +387,25 @@ void Form1::cboDev_Click() {
 }
 
 void Form1::cboDev_DropDown() {
-    const int before = ui.cboDev->currentIndex();
-    const QString name = before >= 0 ? ui.cboDev->itemText(before) : QString();
+    ReadDevicesAgain();
+}
+
+void Form1::ReadDevicesAgain() {
+    const bool chosen = ui.cboDev->currentIndex() >= 0;
+    const std::string id = clsRecorder->SelectedDeviceId();
     FillDevices();
-    if (before < 0) {
+    if (!chosen) {
         return;
     }
-    const int now = ui.cboDev->findText(name, Qt::MatchExactly);
+    // The chosen device, found by its id: names may repeat, and places move when devices
+    // come and go.
+    int now = -1;
+    for (int i = 0; i < ui.cboDev->count() && !id.empty(); ++i) {
+        if (clsRecorder->DeviceId(i) == id) {
+            now = i;
+            break;
+        }
+    }
     if (now < 0) {
         // The chosen device has gone: nothing is chosen, and its lines go with it.
         const QSignalBlocker quiet(ui.cboRecLine);
@@ -398,8 +413,8 @@ void Form1::cboDev_DropDown() {
         return;
     }
     ui.cboDev->setCurrentIndex(now);
-    // The capture engine knows the device by its place in the list, which may have moved;
-    // the device's lines and volume are read afresh too.
+    // The capture engine counts devices in the list just read; the device's lines and
+    // volume are read afresh too.
     cboDev_Click();
 }
 
@@ -648,6 +663,14 @@ void Form1::StartRecording() {
 
     if (!clsRecorder->StartRecord(*rate, channels)) {
         // Without capture there is nothing to record: finish the empty file and stay idle.
+        if (clsRecorder->StartError() == platform::MMSYSERR_BADDEVICEID) {
+            // The chosen device is gone: the list shows what there is now, and the user
+            // chooses again.
+            clsEncoder->Encoder_EncoderClose();
+            ReadDevicesAgain();
+            hint(QStringLiteral("所选录音设备已不存在，请重新选择!"));
+            return;
+        }
         hint(QStringLiteral("不能启动录音功能!"));
         clsEncoder->Encoder_EncoderClose();
         return;

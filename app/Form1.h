@@ -118,8 +118,11 @@ private:
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);
-    // Refreshes the device list before it opens, keeping the chosen device by name.
+    // Refreshes the device list before it opens (ReadDevicesAgain).
     void cboDev_DropDown();
+    // Reads the device list again, keeping the chosen device chosen (by its id) when it is
+    // still there, its lines and volume read afresh; nothing is chosen when it is gone.
+    void ReadDevicesAgain();
     void cmdBrowse_Click();
     void cmdSelFmt_Click();
     void CmdST_Click();

@@ -56,12 +56,13 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     // 2. The window the device posts to.
     OpenMessageWindow();
 
-    // 3., 4. Open the selected device (-1: the default input) for 16-bit PCM.
+    // 3., 4. Open the selected device for 16-bit PCM: the one picked, by its id, wherever
+    // it is in the list now; the default input while none is selected.
     platform::WaveInFormat format;
     format.samplerate = samplerate;
     format.channels = Channels;
-    int error = platform::MMSYSERR_NOERROR;
-    device_ = waveIn_.Open(selectedDevice_, format, windows_, messageWindow_, error);
+    startError_ = platform::MMSYSERR_NOERROR;
+    device_ = waveIn_.Open(selectedId_, format, windows_, messageWindow_, startError_);
     if (device_ == nullptr) {
         CloseMessageWindow();
         return false;
@@ -76,7 +77,8 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
         b.hdr.data = reinterpret_cast<std::uint8_t*>(b.intBuffer.data());
         b.hdr.bufferLength = static_cast<std::uint32_t>(samples * sizeof(std::int16_t));
         b.hdr.user = i;
-        if (device_->Prepare(b.hdr) != platform::MMSYSERR_NOERROR) {
+        startError_ = device_->Prepare(b.hdr);
+        if (startError_ != platform::MMSYSERR_NOERROR) {
             CloseDevice(i);
             CloseMessageWindow();
             return false;
@@ -84,7 +86,8 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     }
 
     // 6. Start, then 7. queue every buffer in index order.
-    if (device_->Start() != platform::MMSYSERR_NOERROR) {
+    startError_ = device_->Start();
+    if (startError_ != platform::MMSYSERR_NOERROR) {
         CloseDevice(buffers_.size());
         CloseMessageWindow();
         return false;
@@ -129,17 +132,26 @@ std::string WaveInRecorder::DeviceName(std::int32_t Index) {
     return waveIn_.DeviceName(Index);
 }
 
+std::string WaveInRecorder::DeviceId(std::int32_t Index) {
+    return waveIn_.DeviceId(Index);
+}
+
 bool WaveInRecorder::SelectDevice(std::int32_t Index) {
-    if (Index < 0 || Index > DeviceCount() - 1) {
-        return false;
+    // The index counts in the list the user was shown; the device is kept by its id, so
+    // devices coming or going later do not change which one is recorded.
+    std::string id = waveIn_.DeviceId(Index);
+    if (id.empty()) {
+        return false; // outside the list
     }
     selectedDevice_ = -1;
+    selectedId_.clear();
     mixer_.reset(); // before the next one opens
-    mixer_ = waveIn_.OpenMixer(Index);
+    mixer_ = waveIn_.OpenMixer(id);
     if (mixer_ == nullptr) {
         return false;
     }
     selectedDevice_ = Index;
+    selectedId_ = std::move(id);
     return true;
 }
 
@@ -188,6 +200,14 @@ void WaveInRecorder::setMixerLineVolume(std::int32_t Volume) {
 
 std::int32_t WaveInRecorder::SelectedDevice() const {
     return selectedDevice_;
+}
+
+const std::string& WaveInRecorder::SelectedDeviceId() const {
+    return selectedId_;
+}
+
+int WaveInRecorder::StartError() const {
+    return startError_;
 }
 
 bool WaveInRecorder::DeviceFailed() const {

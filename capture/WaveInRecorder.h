@@ -49,10 +49,11 @@ public:
     // Stops the device, takes back every buffer, closes the device and the message window.
     // Always true.
     bool StopRecord();
-    // Opens SelectedDevice() for 16-bit PCM at samplerate with Channels channels and starts
-    // filling buffers. False when the device refuses to open, prepare a buffer or start (all
-    // that was done is undone), when BufferCount is below 1 or BufferSize below 2, and while
-    // a recording runs (which then goes on untouched).
+    // Opens the selected device (the default input while none is selected) for 16-bit PCM
+    // at samplerate with Channels channels and starts filling buffers. False when the device
+    // refuses to open, prepare a buffer or start (all that was done is undone; StartError
+    // says why), when BufferCount is below 1 or BufferSize below 2, and while a recording
+    // runs (which then goes on untouched).
     bool StartRecord(std::int32_t samplerate, std::int16_t Channels);
 
     // Both take effect at the next StartRecord.
@@ -61,12 +62,18 @@ public:
     std::int32_t BufferSize() const;
     void setBufferSize(std::int32_t bytes);
 
+    // Reads the device list afresh; Index below counts devices in the list as last read,
+    // the one the window shows.
     std::int32_t DeviceCount();
     std::string DeviceName(std::int32_t Index);
-    // Selects the device the next StartRecord opens, and opens its mixer (closing the one
-    // of the device selected before). False for an index outside 0 .. DeviceCount() - 1,
-    // which leaves the selection as it was, and when the device's mixer cannot be opened,
-    // which leaves no device selected. A running recording is not touched.
+    // The id of device Index of that list: the same while the device is present.
+    std::string DeviceId(std::int32_t Index);
+    // Selects the device at Index of the list as last read: from now on the next
+    // StartRecord opens that device whatever comes or goes in the list, and its mixer is
+    // opened (closing the one of the device selected before). False for an index outside
+    // the list, which leaves the selection as it was, and when the device is gone or its
+    // mixer cannot be opened, which leaves no device selected. A running recording is not
+    // touched.
     bool SelectDevice(std::int32_t Index);
     std::int32_t MixerLineCount();                 // 0 without a selected device
     std::string MixerLineName(std::int32_t Index); // empty without a selected device
@@ -74,7 +81,10 @@ public:
     // refuses; True, changing nothing, for an index outside the lines (as -1 from an
     // unselected list).
     bool SelectMixerLine(std::int32_t Index);
+    // The index the selected device had when it was selected; -1 when none is.
     std::int32_t SelectedDevice() const;
+    // The id of the selected device; empty when none is selected.
+    const std::string& SelectedDeviceId() const;
     std::int32_t SelectedMixerLine(); // -1 without a selected device
     // The line's type code; Index -1 is the selected line. 0 without a selected device.
     std::int32_t MixerLineType(std::int32_t Index);
@@ -82,6 +92,10 @@ public:
     std::int32_t MixerLineVolume();
     // Sets every channel of the selected line; nothing without a selected device.
     void setMixerLineVolume(std::int32_t Volume);
+
+    // Why the last StartRecord that reached the device failed: its MMSYSERR_* number
+    // (MMSYSERR_BADDEVICEID: the selected device is gone); MMSYSERR_NOERROR after a start.
+    int StartError() const;
 
     // True once the device of the running recording has reported that it stopped working
     // (its source went away, the sound server ended); cleared by StartRecord.
@@ -120,6 +134,7 @@ private:
     MessageHook hook_{windows_, "WaveInRecorder"};
 
     std::int32_t selectedDevice_ = -1;
+    std::string selectedId_; // of the selected device; empty: the default input
     std::int32_t bufferSize_ = 10240;
     std::int32_t bufferCount_ = 5;
     // The buffers of the current (or last) recording; never resized while the device holds
@@ -134,6 +149,7 @@ private:
     std::uint64_t recording_ = 0;                    // counts the starts
     int delivering_ = 0;                             // GotData calls in progress
     bool deviceFailed_ = false;
+    int startError_ = platform::MMSYSERR_NOERROR;
     std::uint64_t silenceBytes_ = 0; // of the last closed device
     std::uint64_t droppedBytes_ = 0; // of the last closed device
 };

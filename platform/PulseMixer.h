@@ -24,9 +24,9 @@ namespace platform {
 // own and makes a new one when the server has gone and come back.
 class PulseMixer final : public Mixer {
 public:
-    // Opens the mixer of device `device` in the device order of PulseWaveIn; null when
-    // there is no such device or no server.
-    static std::unique_ptr<PulseMixer> Open(std::int32_t device);
+    // Opens the mixer of the source named `source`; null when the server has no such
+    // source or cannot be reached.
+    static std::unique_ptr<PulseMixer> Open(const std::string& source);
 
     std::int32_t LineCount() override;
     std::string LineName(std::int32_t index) override;

@@ -72,22 +72,31 @@ public:
     virtual std::uint64_t DroppedBytes() = 0;
 };
 
-// The capture devices of the machine. Device numbers run 0 .. DeviceCount() - 1; -1 is the
-// default input.
+// The capture devices of the machine.
+//
+// Devices are numbered by their place in the device list as last read: DeviceCount() reads
+// the list afresh and keeps it, and DeviceName and DeviceId number devices in that kept
+// list (reading it first when none was read yet), so a number means the device the user
+// was shown even after devices came or went. A device is opened by its id, which stays the
+// same while the device is present and again when it comes back; "" is the default input.
 class WaveInService {
 public:
     virtual ~WaveInService() = default;
+    // Reads the device list afresh and keeps it; the number of devices in it.
     virtual std::int32_t DeviceCount() = 0;
-    // The device's name; empty for an unknown number.
+    // The name of device `index` of the kept list, for the user; empty outside it.
     virtual std::string DeviceName(std::int32_t index) = 0;
-    // Opens device `device` for `format`; notifications are posted to window `notify` of
-    // `windows`. On failure returns null and sets `error` (an MMSYSERR_* number).
-    virtual std::unique_ptr<WaveInDevice> Open(std::int32_t device, const WaveInFormat& format,
+    // The id of device `index` of the kept list; empty outside it.
+    virtual std::string DeviceId(std::int32_t index) = 0;
+    // Opens the device with id `id` ("" the default input) for `format`; notifications are
+    // posted to window `notify` of `windows`. On failure returns null and sets `error` (an
+    // MMSYSERR_* number): MMSYSERR_BADDEVICEID when no device has that id (any more).
+    virtual std::unique_ptr<WaveInDevice> Open(const std::string& id, const WaveInFormat& format,
                                                WindowService& windows, WindowHandle notify,
                                                int& error) = 0;
-    // Opens the mixer of device `device` (0 .. DeviceCount() - 1); null when it cannot be
-    // opened.
-    virtual std::unique_ptr<Mixer> OpenMixer(std::int32_t device) = 0;
+    // Opens the mixer of the device with id `id`; null when there is no such device or its
+    // mixer cannot be opened.
+    virtual std::unique_ptr<Mixer> OpenMixer(const std::string& id) = 0;
 };
 
 } // namespace platform

@@ -291,9 +291,15 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
         {"device does not open",
          [](Form1Test& t, Form1& f) {
              PickDevice(f, 0);
-             t.waveIn.openError = platform::MMSYSERR_BADDEVICEID;
+             t.waveIn.openError = platform::MMSYSERR_NODRIVER;
          },
          "不能启动录音功能!"},
+        {"device unplugged since it was chosen",
+         [](Form1Test& t, Form1& f) {
+             PickDevice(f, 0);
+             t.waveIn.devices.erase(t.waveIn.devices.begin());
+         },
+         "所选录音设备已不存在，请重新选择!"},
         {"device does not start",
          [](Form1Test& t, Form1& f) {
              PickDevice(f, 0);
@@ -303,6 +309,7 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
     };
     for (const StartFailure& c : cases) {
         SCOPED_TRACE(c.name);
+        waveIn.devices = {"Scripted microphone", "Scripted line in"};
         waveIn.openError = 0;
         waveIn.startError = 0;
         waveIn.log.clear();
@@ -331,7 +338,8 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
             }
             EXPECT_EQ(QFileInfo(path).size(), 0) << "no file written";
         }
-        if (QString::fromUtf8(c.message) == QStringLiteral("不能启动录音功能!")) {
+        if (QString::fromUtf8(c.message) == QStringLiteral("不能启动录音功能!") ||
+            QString::fromUtf8(c.message) == QStringLiteral("所选录音设备已不存在，请重新选择!")) {
             // The encoder was closed again: a finished file with no sound in it.
             EXPECT_TRUE(ReadBack(path, 44100, 2).empty());
         }

@@ -64,9 +64,8 @@ TEST(PulseWaveIn, UnknownDeviceFailsQuicklyWithoutAWindowLeft) {
     WindowService windows;
     PulseWaveIn waveIn;
     const WindowHandle w = windows.CreateWindow({});
-    const std::int32_t count = waveIn.DeviceCount();
-    ASSERT_GT(count, 0);
-    for (const std::int32_t device : {count, count + 7, -2}) {
+    // No source of that name; a sink's name is not a source's.
+    for (const std::string device : {"vocarn_no_such_source", "vocarn_null"}) {
         int error = 0;
         const auto start = Clock::now();
         EXPECT_EQ(waveIn.Open(device, WaveInFormat{}, windows, w, error), nullptr);
@@ -103,7 +102,7 @@ TEST(PulseWaveIn, WithoutAServerEverythingFailsWithinTwoSeconds) {
         EXPECT_FALSE(recorder.SelectDevice(0));
 
         start = Clock::now();
-        EXPECT_EQ(waveIn.OpenMixer(0), nullptr);
+        EXPECT_EQ(waveIn.OpenMixer("vocarn_null.monitor"), nullptr);
         EXPECT_LT(Clock::now() - start, 2s);
 
         start = Clock::now();

@@ -377,6 +377,25 @@ TEST_F(Recorder, DevicesAreListedAndSelectedByIndex) {
     device.log.clear();
     ASSERT_TRUE(recorder.StartRecord(11025, 2));
     EXPECT_EQ(device.log.front(), "open 2 11025 2 4 44100");
+    recorder.StopRecord();
+
+    // An index counts in the list as last read (the one the user picks from); the device
+    // picked stays the one recorded wherever devices plugged in later move it.
+    ASSERT_EQ(recorder.DeviceCount(), 3);
+    device.devices.insert(device.devices.begin(), "USB Mic");
+    EXPECT_TRUE(recorder.SelectDevice(1));
+    EXPECT_EQ(recorder.SelectedDeviceId(), "Line");
+    device.log.clear();
+    ASSERT_TRUE(recorder.StartRecord(11025, 2));
+    EXPECT_EQ(device.log.front(), "open 2 11025 2 4 44100");
+    recorder.StopRecord();
+    // Unplugged: the start fails as such, and nothing else is recorded instead.
+    device.devices.erase(device.devices.begin() + 2);
+    device.log.clear();
+    EXPECT_FALSE(recorder.StartRecord(11025, 2));
+    EXPECT_EQ(recorder.StartError(), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(device.log, Lines({"open gone 11025 2 4 44100 failed"}));
+    EXPECT_EQ(windows.WindowCount(), 0u);
 }
 
 TEST_F(Recorder, DeviceLossReachesTheOwnerOnceAfterTheBlocksBeforeIt) {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,10 +15,15 @@
 // A capture service driven by the test: a list of device names, failures on demand, a log
 // of every device call, and sound fed in by the test on the user-interface thread.
 //
+// A device's name is its id too. `devices` is what is plugged in now; DeviceCount() takes
+// a copy that DeviceName and DeviceId number, as a listing the window shows. Open and
+// OpenMixer find the device in `devices` as it is at their call.
+//
 // Log lines: "open <device> <rate> <channels> <blockAlign> <bytesPerSec>", "prepare <user>",
 // "unprepare <user>", "start", "add <user>", "stop", "reset", "close" (user = the header's
-// user value), "mixer open <device>", "mixer close <device>". Failed calls are logged too,
-// with " failed" appended.
+// user value), "mixer open <device>", "mixer close <device>"; <device> is the device's
+// place in `devices` at the call, -1 for the default input, "gone" for an id no longer
+// there. Failed calls are logged too, with " failed" appended.
 class ScriptedWaveIn final : public platform::WaveInService {
 public:
     class Device;
@@ -35,10 +41,11 @@ public:
 
     std::int32_t DeviceCount() override;
     std::string DeviceName(std::int32_t index) override;
+    std::string DeviceId(std::int32_t index) override;
     std::unique_ptr<platform::WaveInDevice>
-    Open(std::int32_t device, const platform::WaveInFormat& format,
+    Open(const std::string& id, const platform::WaveInFormat& format,
          platform::WindowService& windows, platform::WindowHandle notify, int& error) override;
-    std::unique_ptr<platform::Mixer> OpenMixer(std::int32_t device) override;
+    std::unique_ptr<platform::Mixer> OpenMixer(const std::string& id) override;
 
     // The open device, null when none is open.
     Device* device() const { return open_; }
@@ -55,6 +62,10 @@ public:
 
 private:
     friend class Device;
+    // The place of device `id` in `devices`; -1 for "" (the default), -2 when gone.
+    std::int32_t Place(const std::string& id) const;
+
+    std::optional<std::vector<std::string>> listed_; // the listing last taken
     Device* open_ = nullptr;
     platform::WindowHandle notify_ = 0;
 };
