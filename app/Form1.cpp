@@ -423,17 +423,26 @@ void Form1::cboRecLine_Click() {
         platform::MsgBox(this, QStringLiteral("Couldn't select mixer line!"),
                          platform::MessageIcon::Warning, kAppTitle);
     }
-    // The slider follows the line's volume; the update runs even when the value is unchanged.
-    ui.sldVol->setValue(clsRecorder->MixerLineVolume());
-    sldVol_Change();
+    // The slider and its label follow the line's volume. Only a move of the slider by the
+    // user writes it: the volume read is shown, never written back, so a volume above the
+    // full level and channels set apart in the desktop's mixer stay as they are.
+    const std::int32_t volume = clsRecorder->MixerLineVolume();
+    {
+        const QSignalBlocker quiet(ui.sldVol);
+        ui.sldVol->setValue(volume); // at most the maximum
+    }
+    ShowVolume(volume);
 }
 
 void Form1::sldVol_Change() {
     const int value = ui.sldVol->value();
     clsRecorder->setMixerLineVolume(value);
-    const double percent = static_cast<double>(value) / ui.sldVol->maximum() * 100.0;
-    ui.lblVolPer->setText(QString::number(static_cast<int>(std::floor(percent))) +
-                          QStringLiteral("%"));
+    ShowVolume(value);
+}
+
+void Form1::ShowVolume(std::int32_t volume) {
+    // The percentage the desktop's mixer shows for the volume.
+    ui.lblVolPer->setText(QString::number(platform::VolumePercent(volume)) + QStringLiteral("%"));
 }
 
 void Form1::cmdFXOpts_Click() {

@@ -135,6 +135,9 @@ private:
     bool cboSamplerate_KeyPress(QChar character) const;
 
     void ShowWAVFormat();
+    // Shows `volume` (0 .. 65535, more above the full level) in lblVolPer as the desktop's
+    // mixer would.
+    void ShowVolume(std::int32_t volume);
     void ApplyFonts();
     // The rate in cboSamplerate, or nothing when the box holds no decimal number.
     std::optional<std::int32_t> SampleRate() const;

@@ -88,7 +88,8 @@ public:
     std::int32_t SelectedMixerLine(); // -1 without a selected device
     // The line's type code; Index -1 is the selected line. 0 without a selected device.
     std::int32_t MixerLineType(std::int32_t Index);
-    // The selected line's recording volume, 0 .. 65535 (first channel); 0 without a device.
+    // The selected line's recording volume, 0 .. 65535 (first channel), above 65535 when set
+    // above the full level elsewhere; 0 without a device.
     std::int32_t MixerLineVolume();
     // Sets every channel of the selected line; nothing without a selected device.
     void setMixerLineVolume(std::int32_t Volume);

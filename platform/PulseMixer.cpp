@@ -17,9 +17,6 @@ void StoreSuccess(pa_context*, int success, void* userdata) {
 } // namespace
 
 std::int32_t PulseMixer::FromServerVolume(pa_volume_t v) {
-    if (v >= PA_VOLUME_NORM) {
-        return static_cast<std::int32_t>(fullScale);
-    }
     return static_cast<std::int32_t>(std::nearbyint(v * fullScale / PA_VOLUME_NORM));
 }
 

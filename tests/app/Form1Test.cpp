@@ -377,9 +377,11 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(cboRecLine->itemText(0), QStringLiteral("Microphone"));
     EXPECT_EQ(cboRecLine->currentIndex(), 1);
     EXPECT_EQ(sldVol->value(), 1000);
-    EXPECT_EQ(lblVolPer->text(), QStringLiteral("1%"));
-    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{1000, 1000}))
-        << "the volume read from the first channel is written to every channel";
+    // The percentage as the desktop's mixer shows it: 1000 sets 1000 of the server's 65536
+    // steps, 1.53 %, shown 2%.
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("2%"));
+    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{1000, 2000}))
+        << "the volume read is not written back";
 
     sldVol->setValue(32768);
     EXPECT_EQ(lblVolPer->text(), QStringLiteral("50%"));
@@ -392,7 +394,7 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(sldVol->value(), 65535);
     EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
 
-    // A line the mixer refuses is reported; the volume is still read and written.
+    // A line the mixer refuses is reported; the volume is still read.
     mixer.refusesSelect = true;
     mixer.lines[0].channelVolumes = {6553};
     cboRecLine->setCurrentIndex(1);
@@ -401,7 +403,7 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(messages.messages[0].title, QStringLiteral("Vocarn"));
     EXPECT_EQ(mixer.selected, 0);
     EXPECT_EQ(sldVol->value(), 6553);
-    EXPECT_EQ(lblVolPer->text(), QStringLiteral("9%"));
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("10%")); // 6553 steps: 9.9991 %
 
     // Another device without lines empties the list.
     PickDevice(*form, 0);
