@@ -6,10 +6,16 @@
 #include "KeptLog.h"
 #include "MessageRecorder.h"
 #include "ReadBack.h"
+#include "SoundServer.h"
+
+#include "app/PopupComboBox.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -291,6 +297,144 @@ TEST(RecordThroughServer, SoundTheServerDropsInALongStallIsReportedAtTheStop) {
     ASSERT_EQ(log.lines.size(), 1u);
     const std::string droppedText = std::to_string(dropped) + " bytes) of sound dropped";
     EXPECT_NE(log.lines[0].find('(' + droppedText), std::string::npos) << log.lines[0];
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+// Picks the source called `name` in the window's device list, as the user would.
+void PickSource(Form1& form, const std::string& name) {
+    auto* cboDev = form.findChild<QComboBox*>("cboDev");
+    const std::int32_t place = DeviceIndexOf(name);
+    cboDev->setCurrentIndex(place);
+    emit cboDev->activated(place);
+}
+
+// What the server's record streams of this process read once they have settled (a stream
+// just closed may take a moment to go).
+std::vector<std::string> SettledRecordedSources(std::size_t expected) {
+    std::vector<std::string> sources = RecordedSources();
+    for (int i = 0; i < 20 && sources.size() != expected; ++i) {
+        PumpFor(100ms);
+        sources = RecordedSources();
+    }
+    return sources;
+}
+
+// The device picked is recorded whatever is plugged in or out after the pick; a start when
+// it has gone records nothing, says so and shows the devices there are now.
+TEST(RecordThroughServer, RecordsThePickedSourceWhateverIsPluggedInOrOut) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MessageRecorder messages;
+    platform::WindowService windows;
+    platform::PulseWaveIn waveIn;
+    // Its monitor is listed under the same name as the test run's own null sink's monitor:
+    // only the server's name of a source tells the two apart.
+    LoadedModule picked({"module-null-sink", "sink_name=vocarn_picked"});
+    ASSERT_TRUE(picked.ok());
+    Form1 form(windows, waveIn, dir.path());
+    auto* cboDev = form.findChild<QComboBox*>("cboDev");
+    auto* cboRecLine = form.findChild<QComboBox*>("cboRecLine");
+    auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
+    PickSource(form, "vocarn_picked.monitor");
+    const QString shown = cboDev->currentText();
+    ASSERT_FALSE(shown.isEmpty());
+
+    // A source plugged in after the pick is listed before the picked monitor.
+    LoadedModule plugged({"module-null-source", "source_name=vocarn_plugged"});
+    ASSERT_TRUE(plugged.ok());
+    ASSERT_LT(DeviceIndexOf("vocarn_plugged"), DeviceIndexOf("vocarn_picked.monitor"));
+    cmdDo->click();
+    ASSERT_TRUE(form.Recorder().IsRecording());
+    EXPECT_EQ(SettledRecordedSources(1), std::vector<std::string>{"vocarn_picked.monitor"});
+    EXPECT_EQ(cboDev->currentText(), shown);
+    cmdDo->click();
+
+    // Unplugged again, the picked monitor moves back up: still the one recorded.
+    plugged.Unload();
+    cmdDo->click();
+    ASSERT_TRUE(form.Recorder().IsRecording());
+    EXPECT_EQ(SettledRecordedSources(1), std::vector<std::string>{"vocarn_picked.monitor"});
+    cmdDo->click();
+    ASSERT_FALSE(form.Recorder().IsRecording());
+    EXPECT_TRUE(messages.messages.empty());
+
+    // The picked device itself is unplugged: the start records nothing and says why.
+    picked.Unload();
+    const std::int16_t fileNo = form.intFileNo();
+    const QString path = form.findChild<QLineEdit*>("txtFile")->text();
+    cmdDo->click();
+    EXPECT_FALSE(form.Recorder().IsRecording());
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("所选录音设备已不存在，请重新选择!"));
+    EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
+    EXPECT_EQ(messages.messages[0].icon, platform::MessageIcon::Warning);
+    EXPECT_EQ(cmdDo->text(), QStringLiteral("开始录音"));
+    EXPECT_EQ(SettledRecordedSources(0), std::vector<std::string>{});
+    // The list is read again: the devices there are, none chosen, no lines.
+    const auto now = SourcesInDeviceOrder();
+    ASSERT_EQ(cboDev->count(), static_cast<int>(now.size()));
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        EXPECT_EQ(cboDev->itemText(static_cast<int>(i)).toStdString(), now[i].description);
+    }
+    EXPECT_EQ(cboDev->currentIndex(), -1);
+    EXPECT_EQ(cboRecLine->count(), 0);
+    // The next file was finished empty and stays the next file.
+    EXPECT_EQ(form.intFileNo(), fileNo);
+    EXPECT_EQ(form.findChild<QLineEdit*>("txtFile")->text(), path);
+    PumpFor(300ms);
+    EXPECT_TRUE(ReadBack(path, 44100, 2).empty());
+}
+
+// The slider and its label show the source's volume as the desktop's mixer does; picking
+// the device or opening the list never writes it, moving the slider does.
+TEST(RecordThroughServer, VolumeIsShownAsTheServerHasItAndOnlyTheSliderWritesIt) {
+    const std::string monitor = "vocarn_null.monitor"; // a stereo source
+    const QString source = QString::fromStdString(monitor);
+    FullVolumeAfterwards restore(monitor);
+    Pactl({"set-source-volume", source, "150%", "80%"});
+    const auto set = SourceVolumes(monitor);
+    ASSERT_EQ(set.size(), 2u);
+    ASSERT_EQ(set[0].second, "150%");
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MessageRecorder messages;
+    platform::WindowService windows;
+    platform::PulseWaveIn waveIn;
+    Form1 form(windows, waveIn, dir.path());
+    auto* cboDev = form.findChild<PopupComboBox*>("cboDev");
+    auto* sldVol = form.findChild<QSlider*>("sldVol");
+    auto* lblVolPer = form.findChild<QLabel*>("lblVolPer");
+
+    PickSource(form, monitor);
+    EXPECT_EQ(SourceVolumes(monitor), set);
+    EXPECT_EQ(sldVol->value(), sldVol->maximum());
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("150%"));
+    emit cboDev->aboutToShowPopup();
+    EXPECT_EQ(
+        cboDev->currentText().toStdString(),
+        SourcesInDeviceOrder().at(static_cast<std::size_t>(DeviceIndexOf(monitor))).description);
+    EXPECT_EQ(SourceVolumes(monitor), set);
+    EXPECT_EQ(sldVol->value(), sldVol->maximum());
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("150%"));
+
+    // 30 % shows as 30%, as pactl prints it; listing the devices writes nothing either.
+    Pactl({"set-source-volume", source, "30%"});
+    const auto thirty = SourceVolumes(monitor);
+    emit cboDev->aboutToShowPopup();
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("30%"));
+    EXPECT_EQ(SourceVolumes(monitor), thirty);
+
+    // The user's move writes every channel, and the label shows what the desktop then shows.
+    sldVol->setValue(32768);
+    const auto half = SourceVolumes(monitor);
+    ASSERT_EQ(half.size(), 2u);
+    EXPECT_EQ(half[0].second, "50%");
+    EXPECT_EQ(half[1].first, half[0].first);
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("50%"));
+    sldVol->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(SourceVolumes(monitor)[1].second, "100%");
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
     EXPECT_TRUE(messages.messages.empty());
 }
 
