@@ -648,7 +648,8 @@ void Form1::StartRecording() {
     recordChannels_ = channels;
 
     if (clsEncoder->Encoder_EncoderInit(*rate, channels, ui.txtFile->text().toStdString()) != 0) {
-        hint(QStringLiteral("无法初始化编码器!"));
+        hint(clsEncoder->OutputInUse() ? QStringLiteral("该文件正在被另一个录音使用!")
+                                       : QStringLiteral("无法初始化编码器!"));
         return;
     }
     clsEffects->setSamplerate(*rate);
