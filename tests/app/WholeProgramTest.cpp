@@ -20,6 +20,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -185,6 +187,17 @@ TEST_F(WholeProgram, LiveTakeIsRefusedToAnotherRecordingAndRecordsOn) {
     const audioprobe::SoxInfo sox = audioprobe::soxi(Take(0).toStdString());
     ASSERT_TRUE(sox.ok) << sox.text;
     EXPECT_GE(sox.samples, (before - kHeaderBytes) / 4);
+}
+
+// A nu.ini that is a FIFO is read as a damaged one: the window comes up and records, and the
+// counter is saved in a regular file of its usual form in its place.
+TEST_F(WholeProgram, NuIniThatIsAFifoNeitherHoldsUpTheStartNorTakesTheCounter) {
+    const QByteArray ini = dir.filePath(QStringLiteral("nu.ini")).toUtf8();
+    ASSERT_EQ(::mkfifo(ini.constData(), 0600), 0);
+    auto program = Run(true);
+    EXPECT_TRUE(PumpUntil([&] { return Size(0) > kHeaderBytes && NuIni() == "0\r\n"; }, 15s))
+        << Size(0) << " " << NuIni().toStdString();
+    Kill(*program);
 }
 
 } // namespace
