@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 
 #include <sys/stat.h>
@@ -77,6 +78,24 @@ protected:
         QFile file(dir.filePath(QStringLiteral("nu.ini")));
         return QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
                                                                           : QByteArray();
+    }
+    // The header's RIFF and data sizes of take n, and its length.
+    struct Sizes {
+        std::uint32_t riff = 0;
+        std::uint32_t data = 0;
+        qint64 length = 0;
+    };
+    Sizes HeaderSizes(int n) const {
+        QFile file(Take(n));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const auto le32 = [&](int at) {
+            std::uint32_t v = 0;
+            for (int i = 3; i >= 0; --i) {
+                v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+            }
+            return v;
+        };
+        return bytes.size() < kHeaderBytes ? Sizes{} : Sizes{le32(4), le32(42), bytes.size()};
     }
 
     QTemporaryDir dir;
@@ -198,6 +217,28 @@ TEST_F(WholeProgram, NuIniThatIsAFifoNeitherHoldsUpTheStartNorTakesTheCounter) {
     EXPECT_TRUE(PumpUntil([&] { return Size(0) > kHeaderBytes && NuIni() == "0\r\n"; }, 15s))
         << Size(0) << " " << NuIni().toStdString();
     Kill(*program);
+}
+
+// A logout (SIGHUP), a shutdown (SIGTERM) or Ctrl+C in a terminal (SIGINT) ends the program as
+// closing its window does: the take's header states every byte on disk, the counter is saved,
+// and the program exits normally.
+TEST_F(WholeProgram, TerminationSignalsFinishTheTakeAndSaveTheCounter) {
+    int n = 0;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        auto program = Run(true);
+        ASSERT_TRUE(PumpUntil([&] { return Size(n) > kHeaderBytes + kBytesPerSec * 3 / 2; }, 15s));
+        ASSERT_EQ(::kill(static_cast<pid_t>(program->processId()), signal), 0);
+        ASSERT_TRUE(program->waitForFinished(10000));
+        EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program->exitCode(), 0);
+        const Sizes sizes = HeaderSizes(n);
+        EXPECT_EQ(sizes.riff, sizes.length - 8);
+        EXPECT_EQ(sizes.data, sizes.length - kHeaderBytes);
+        ++n;
+        EXPECT_EQ(NuIni(), QByteArray::number(n) + "\r\n");
+        EXPECT_TRUE(QFileInfo(Take(n)).isFile()) << "the next file is made";
+    }
 }
 
 } // namespace
