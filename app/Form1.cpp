@@ -39,7 +39,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -249,9 +251,9 @@ void Form1::Form_Load() {
 
 void Form1::RepairTakes() const {
     // Every numbered take in the folder: a header read each, and a write only for the cut
-    // ones.
+    // ones. A symbolic link named like a take is no take: it is not even listed.
     QDirIterator takes(QDir(programFolder_).filePath(QStringLiteral("file")),
-                       {QStringLiteral("录音*.wav")}, QDir::Files);
+                       {QStringLiteral("录音*.wav")}, QDir::Files | QDir::NoSymLinks);
     while (takes.hasNext()) {
         WavRepair::Repair(takes.next().toStdString());
     }
@@ -312,10 +314,13 @@ QString Form1::OutputPath(const QString& programFolder, std::int16_t intFileNo) 
 
 void Form1::CreateOutputFile(const QString& path) const {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    // Read and write without truncating: an existing file keeps its contents.
-    if (file.open(QIODevice::ReadWrite)) {
-        file.close();
+    // Read and write without truncating: an existing file keeps its contents. A symbolic
+    // link in the file's place is not followed (nothing is made where it leads), and a FIFO
+    // is not waited on.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
     }
 }
 
