@@ -2,6 +2,7 @@
 #include "app/ProgramFolder.h"
 #include "app/SingleInstance.h"
 #include "platform/PulseWaveIn.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WindowService.h"
 #include "resources/ProgramIcon.h"
 
@@ -82,6 +83,14 @@ int main(int argc, char* argv[]) {
         form.showNormal();
         form.raise();
         form.activateWindow();
+    });
+    // A shutdown, a logout or Ctrl+C ends Vocarn as closing its window does: a running take
+    // is finished (its header exact, the counter saved) and the window goes with the rest.
+    const platform::TerminationSignals termination([&form](int) {
+        if (form.Recorder().IsRecording()) {
+            form.cmdDo_Click();
+        }
+        QCoreApplication::quit();
     });
     AutoRecord(form);
     return QApplication::exec();

@@ -39,7 +39,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +52,13 @@ const QString kAppTitle = QStringLiteral("Vocarn");
 
 // The highest rate the effects chain accepts; the rate box takes five digits.
 constexpr std::int32_t kMaxSampleRate = 96000;
+// The lowest rate every part of a recording takes: PipeWire's sound server refuses record
+// streams of about 21 Hz and below, and the resampler (a 32-tap filter) gives a take of
+// fewer than 31 frames back short, which is every take of one one-second block below 31 Hz.
+constexpr std::int32_t kMinSampleRate = 32;
+
+// The capture block the window asks for: 10240 bytes, 58 ms at 44100 Hz stereo.
+constexpr std::int32_t kCaptureBlockBytes = 10240;
 
 const QString kCaptionStop = QStringLiteral("停止录音");
 
@@ -242,9 +251,9 @@ void Form1::Form_Load() {
 
 void Form1::RepairTakes() const {
     // Every numbered take in the folder: a header read each, and a write only for the cut
-    // ones.
+    // ones. A symbolic link named like a take is no take: it is not even listed.
     QDirIterator takes(QDir(programFolder_).filePath(QStringLiteral("file")),
-                       {QStringLiteral("录音*.wav")}, QDir::Files);
+                       {QStringLiteral("录音*.wav")}, QDir::Files | QDir::NoSymLinks);
     while (takes.hasNext()) {
         WavRepair::Repair(takes.next().toStdString());
     }
@@ -305,10 +314,13 @@ QString Form1::OutputPath(const QString& programFolder, std::int16_t intFileNo) 
 
 void Form1::CreateOutputFile(const QString& path) const {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    // Read and write without truncating: an existing file keeps its contents.
-    if (file.open(QIODevice::ReadWrite)) {
-        file.close();
+    // Read and write without truncating: an existing file keeps its contents. A symbolic
+    // link in the file's place is not followed (nothing is made where it leads), and a FIFO
+    // is not waited on.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
     }
 }
 
@@ -652,9 +664,10 @@ void Form1::StartRecording() {
         return;
     }
     // An emptied or foreign rate text would open nothing sensible: refuse it before anything
-    // is opened. A rate of 0 goes on to the encoder, which refuses it.
+    // is opened, as a rate too low or too high for the chain. A rate of 0 goes on to the
+    // encoder, which refuses it.
     const std::optional<std::int32_t> rate = SampleRate();
-    if (!rate || *rate > kMaxSampleRate) {
+    if (!rate || *rate > kMaxSampleRate || (*rate > 0 && *rate < kMinSampleRate)) {
         hint(QStringLiteral("取样率无效!"));
         return;
     }
@@ -664,12 +677,16 @@ void Form1::StartRecording() {
     recordChannels_ = channels;
 
     if (clsEncoder->Encoder_EncoderInit(*rate, channels, ui.txtFile->text().toStdString()) != 0) {
-        hint(QStringLiteral("无法初始化编码器!"));
+        hint(clsEncoder->OutputInUse() ? QStringLiteral("该文件正在被另一个录音使用!")
+                                       : QStringLiteral("无法初始化编码器!"));
         return;
     }
     clsEffects->setSamplerate(*rate);
     clsEffects->setChannels(channels);
 
+    // The encoder takes at most one second of sound per block: below 5120 Hz mono (2560 Hz
+    // stereo) a capture block holds one second instead of its usual 10240 bytes.
+    clsRecorder->setBufferSize(std::min(kCaptureBlockBytes, lngBytesPerSec_));
     if (!clsRecorder->StartRecord(*rate, channels)) {
         // Without capture there is nothing to record: finish the empty file and stay idle.
         if (clsRecorder->StartError() == platform::MMSYSERR_BADDEVICEID) {
@@ -805,6 +822,12 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
             cmdDo_Click();
             platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
                              platform::MessageIcon::Warning, kAppTitle);
+        } else if (result != 0) {
+            // The encoder refused the block: a take that went on would write nothing while
+            // the time counts up. It ends here with what is on disk, and the user is told.
+            cmdDo_Click();
+            platform::MsgBox(this, QStringLiteral("编码失败，录音已停止!"),
+                             platform::MessageIcon::Warning, kTitleHint);
         }
     }
 }

@@ -143,7 +143,7 @@ private:
     std::optional<std::int32_t> SampleRate() const;
     std::int16_t Channels() const;
     // Creates the "file" subfolder when missing and the file at path when missing, leaving an
-    // existing file's contents alone.
+    // existing file's contents alone; never through a symbolic link.
     void CreateOutputFile(const QString& path) const;
     void WriteSettings() const;
     // Restates the sizes of the takes in the "file" subfolder that a crash or a kill cut off.

@@ -276,6 +276,12 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
              control<QComboBox>(f, "cboSamplerate")->setCurrentText("96001");
          },
          "取样率无效!"},
+        {"rate below the lowest the chain takes",
+         [](Form1Test&, Form1& f) {
+             PickDevice(f, 0);
+             control<QComboBox>(f, "cboSamplerate")->setCurrentText("31");
+         },
+         "取样率无效!"},
         {"rate 0",
          [](Form1Test&, Form1& f) {
              PickDevice(f, 0);
@@ -443,6 +449,36 @@ TEST_F(Form1Test, ShortWriteStopsTheRecordingBeforeTheMessage) {
     EXPECT_TRUE(stoppedFirst);
     EXPECT_EQ(form->strLastFile(), QStringLiteral("/dev/full"));
     EXPECT_EQ(Path(*form), FilePath("file/录音1.wav"));
+}
+
+// Any other refusal of the encoder ends the take the same way, with its own message: a take
+// that ran on would write nothing while the time counts up.
+TEST_F(Form1Test, BlockTheEncoderRefusesStopsTheRecordingBeforeTheMessage) {
+    auto form = Open();
+    PickDevice(*form, 0);
+    control<QCheckBox>(*form, "chkStereo")->setChecked(false);
+    control<QComboBox>(*form, "cboSamplerate")->setCurrentText("8000");
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_TRUE(form->Recorder().IsRecording());
+    FeedBlocks(*form, 1);
+
+    bool stoppedFirst = false;
+    messages.onShow = [&](const MessageRecorder::Message&) {
+        stoppedFirst = !form->Recorder().IsRecording() &&
+                       Caption(*form) == QStringLiteral("开始录音") && form->intFileNo() == 1 &&
+                       readFile(SettingsFile::path(dir.path())) == QByteArray("1\r\n");
+    };
+    // 1.25 s at 8000 Hz mono: more than the encoder takes in one block.
+    std::vector<std::int16_t> buffer = block(1, 10000);
+    std::int32_t lngLen = 20000;
+    form->clsRecorder_GotData(buffer, lngLen);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("编码失败，录音已停止!"));
+    EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
+    EXPECT_EQ(messages.messages[0].icon, platform::MessageIcon::Warning);
+    EXPECT_TRUE(stoppedFirst);
+    // The block before is in the file, as 44100 Hz stereo: 5120 frames at 8000 Hz.
+    EXPECT_EQ(ReadBack(FilePath("file/录音0.wav"), 44100, 2).size(), 2u * 5120 * 441 / 80);
 }
 
 TEST_F(Form1Test, EachBlockAddsItsDurationInWholeMilliseconds) {

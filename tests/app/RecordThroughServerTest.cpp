@@ -6,10 +6,12 @@
 #include "KeptLog.h"
 #include "MessageRecorder.h"
 #include "ReadBack.h"
+#include "ScriptedChooser.h"
 #include "SoundServer.h"
 
 #include "app/PopupComboBox.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -436,6 +438,52 @@ TEST(RecordThroughServer, VolumeIsShownAsTheServerHasItAndOnlyTheSliderWritesIt)
     EXPECT_EQ(SourceVolumes(monitor)[1].second, "100%");
     EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
     EXPECT_TRUE(messages.messages.empty());
+}
+
+// Below one capture block per second (5120 Hz mono, 2560 Hz stereo) a block holds one second
+// of sound, which the encoder takes: the file grows while the time counts, and holds what the
+// time shows.
+TEST(RecordThroughServer, LowRatesRecordWhatTheTimeShows) {
+    QString monitor;
+    for (const ServerSource& source : SourcesInDeviceOrder()) {
+        if (source.name == "vocarn_null.monitor") {
+            monitor = QString::fromStdString(source.description);
+        }
+    }
+    ASSERT_FALSE(monitor.isEmpty());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MessageRecorder messages;
+    ScriptedChooser chooser; // the stereo box opens it; it cancels
+    platform::WindowService windows;
+    platform::PulseWaveIn waveIn;
+    Form1 form(windows, waveIn, dir.path(), chooser);
+    auto* cboDev = form.findChild<QComboBox*>("cboDev");
+    const int device = cboDev->findText(monitor);
+    ASSERT_GE(device, 0);
+    cboDev->setCurrentIndex(device);
+    emit cboDev->activated(device);
+    auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
+    auto* rate = form.findChild<QComboBox*>("cboSamplerate");
+    auto* stereo = form.findChild<QCheckBox*>("chkStereo");
+
+    for (const auto& [hz, twoChannels] : {std::pair{5000, false}, std::pair{2000, true}}) {
+        SCOPED_TRACE(hz);
+        rate->setCurrentText(QString::number(hz));
+        stereo->setChecked(twoChannels);
+        const QString path = form.findChild<QLineEdit*>("txtFile")->text();
+        cmdDo->click();
+        ASSERT_TRUE(form.Recorder().IsRecording());
+        ASSERT_TRUE(PumpUntil([&] { return form.lngElapsedMS() >= 2000; }, 10s));
+        EXPECT_GT(QFileInfo(path).size(), 46) << "the take grows while the time counts";
+        const std::int32_t elapsedMS = form.lngElapsedMS();
+        cmdDo->click();
+        ASSERT_FALSE(form.Recorder().IsRecording());
+        EXPECT_TRUE(messages.messages.empty());
+        // Written as 44100 Hz stereo, the output format set.
+        const std::size_t frames = ReadBack(path, 44100, 2).size() / 2;
+        EXPECT_EQ(frames, static_cast<std::size_t>(elapsedMS) * 441 / 10);
+    }
 }
 
 } // namespace
