@@ -128,7 +128,8 @@ private:
     // Hides the window, leaving the tray icon as the way back; minimises it instead on a
     // desktop without a notification area, where a hidden window could not be brought back.
     void Command4_Click();
-    // True when the typed character may go into the rate box.
+    // True when the typed character may go into the rate box: Backspace, or a digit while
+    // the text outside the selection it replaces is shorter than five characters.
     bool cboSamplerate_KeyPress(QChar character) const;
 
     void ShowWAVFormat();
