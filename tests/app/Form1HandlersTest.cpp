@@ -2,6 +2,7 @@
 
 #include "app/SaveFileDialog.h"
 #include "dsp/clsDSP.h"
+#include "platform/acm/AcmFormats.h"
 #include "platform/acm/WaveFormat.h"
 
 #include <QAbstractItemView>
@@ -145,6 +146,8 @@ TEST_F(Form1Handlers, RateListAndStereoBoxOpenTheFormatChooser) {
     EXPECT_EQ(chooser.openings[0].owner, form.get());
     EXPECT_EQ(chooser.openings[0].source, platform::WaveFormat::pcm(22050, 2, 16).bytes());
     EXPECT_GT(chooser.openings[0].offered, 0u);
+    // It opens on the format set, so that accepting at once keeps it.
+    EXPECT_EQ(chooser.openings[0].initial, platform::WaveFormat::pcm(44100, 2, 16).bytes());
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
     EXPECT_EQ(form->Effects().samplerate(), 22050);
 
@@ -153,6 +156,8 @@ TEST_F(Form1Handlers, RateListAndStereoBoxOpenTheFormatChooser) {
     control<QCheckBox>(*form, "chkStereo")->click();
     ASSERT_EQ(chooser.openings.size(), 2u);
     EXPECT_EQ(chooser.openings[1].source, platform::WaveFormat::pcm(22050, 1, 16).bytes());
+    EXPECT_EQ(chooser.openings[1].initial,
+              platform::AcmFormats::record(platform::AcmFormats::TagImaAdpcm, 22050, 2)->bytes());
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
     EXPECT_EQ(form->Effects().Channels(), 1);
 
@@ -201,6 +206,11 @@ TEST_F(Form1Handlers, FormatTheStreamCannotProduceRefusesTheStart) {
     };
     Click(*form, "cmdSelFmt");
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("Unknown - 44,100 Hz"));
+    // A format not on offer: the chooser opens on the window's own 16-bit PCM.
+    chooser.pick = nullptr;
+    Click(*form, "cmdSelFmt");
+    ASSERT_EQ(chooser.openings.size(), 2u);
+    EXPECT_EQ(chooser.openings[1].initial, platform::WaveFormat::pcm(44100, 2, 16).bytes());
     PickDevice(*form, 0);
     Click(*form, "cmdDo");
     ASSERT_EQ(messages.messages.size(), 1u);
