@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/PopupComboBox.h"
+#include "app/QuitWhenClosed.h"
 #include "app/SaveFileDialog.h"
 #include "app/SettingsFile.h"
 #include "app/TrayIcon.h"
@@ -80,7 +81,8 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
              const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent)
     : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder),
       chooser_(chooser), ownSaveDialog_(std::make_unique<SaveFileDialog>()),
-      saveDialog_(ownSaveDialog_.get()) {
+      saveDialog_(ownSaveDialog_.get()),
+      quitWhenClosed_(std::make_unique<QuitWhenClosed>(static_cast<QWidget&>(*this))) {
     ui.setupUi(this);
     chkFX = {ui.chkFX_0, ui.chkFX_1, ui.chkFX_2, ui.chkFX_3};
 

@@ -21,6 +21,7 @@ class QTimer;
 class clsDraw;
 class FrmST;
 class TrayIcon;
+class QuitWhenClosed;
 class QCheckBox;
 class QLabel;
 class clsDSP;
@@ -183,6 +184,8 @@ private:
     // The effects settings window, made on first use and kept for the next opening.
     std::unique_ptr<frmFXOpts> fxOpts_;
     std::unique_ptr<TrayIcon> tray_; // the icon and the window's procedure
+    // The program ends when this window closes, never when another one does.
+    std::unique_ptr<QuitWhenClosed> quitWhenClosed_;
 
     bool blnLoaded = false;
     bool unloaded_ = false;
