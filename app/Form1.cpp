@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/PopupComboBox.h"
+#include "app/QuitWhenClosed.h"
 #include "app/SaveFileDialog.h"
 #include "app/SettingsFile.h"
 #include "app/TrayIcon.h"
@@ -89,7 +90,8 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
              const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent)
     : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder),
       chooser_(chooser), ownSaveDialog_(std::make_unique<SaveFileDialog>()),
-      saveDialog_(ownSaveDialog_.get()) {
+      saveDialog_(ownSaveDialog_.get()),
+      quitWhenClosed_(std::make_unique<QuitWhenClosed>(static_cast<QWidget&>(*this))) {
     ui.setupUi(this);
     chkFX = {ui.chkFX_0, ui.chkFX_1, ui.chkFX_2, ui.chkFX_3};
 
@@ -134,7 +136,9 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     });
     connect(ui.sldVol, &QSlider::valueChanged, this, &Form1::sldVol_Change);
     connect(ui.cmdFXOpts, &QPushButton::clicked, this, &Form1::cmdFXOpts_Click);
-    connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
+    // Only a rate picked from the open list runs the handler; a typed rate, even one of the
+    // list's, is read by the start.
+    connect(ui.cboSamplerate, &PopupComboBox::listPicked, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
     connect(ui.cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
@@ -148,6 +152,9 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     if (!TrayIcon::SystemTrayAvailable()) {
         ui.Command4->setToolTip(QStringLiteral("此桌面没有系统托盘，窗口将最小化到任务栏"));
     }
+    // A rate comes out as typed: the box completes nothing from its list (completing "4" to
+    // "44100" would leave no room for 48000) and adds no typed rate to it.
+    ui.cboSamplerate->setCompleter(nullptr);
     ui.cboSamplerate->installEventFilter(this);
     ui.cboSamplerate->lineEdit()->installEventFilter(this);
     // Text put in by other means than a typed key (the context menu's paste, the mouse's
@@ -595,7 +602,11 @@ bool Form1::cboSamplerate_KeyPress(QChar character) const {
     if (character == QChar(8)) {
         return true;
     }
-    return character >= u'0' && character <= u'9' && ui.cboSamplerate->currentText().size() != 5;
+    // The typed digit replaces the selected text, so the selection does not count towards
+    // the five digits.
+    const QLineEdit* edit = ui.cboSamplerate->lineEdit();
+    return character >= u'0' && character <= u'9' &&
+           edit->text().size() - edit->selectedText().size() < 5;
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

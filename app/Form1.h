@@ -21,6 +21,7 @@ class QTimer;
 class clsDraw;
 class FrmST;
 class TrayIcon;
+class QuitWhenClosed;
 class QCheckBox;
 class QLabel;
 class clsDSP;
@@ -131,7 +132,8 @@ private:
     // Hides the window, leaving the tray icon as the way back; minimises it instead on a
     // desktop without a notification area, where a hidden window could not be brought back.
     void Command4_Click();
-    // True when the typed character may go into the rate box.
+    // True when the typed character may go into the rate box: Backspace, or a digit while
+    // the text outside the selection it replaces is shorter than five characters.
     bool cboSamplerate_KeyPress(QChar character) const;
 
     void ShowWAVFormat();
@@ -188,6 +190,8 @@ private:
     // The effects settings window, made on first use and kept for the next opening.
     std::unique_ptr<frmFXOpts> fxOpts_;
     std::unique_ptr<TrayIcon> tray_; // the icon and the window's procedure
+    // The program ends when this window closes, never when another one does.
+    std::unique_ptr<QuitWhenClosed> quitWhenClosed_;
 
     bool blnLoaded = false;
     bool unloaded_ = false;

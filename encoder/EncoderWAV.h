@@ -68,7 +68,8 @@ public:
     // wfx: a wave format record with its extra bytes, stored as given (not examined).
     void SetFormat(std::span<const std::uint8_t> wfx, std::string FormatID, std::string FormatTag);
     // Lets the user choose the output format among those the 16-bit PCM of samplerate and
-    // Channels converts into, in the chooser titled Title over hwndOwner. 0: the choice is
+    // Channels converts into, in the chooser titled Title over hwndOwner. The chooser opens
+    // on the output format when it is on offer, otherwise on that 16-bit PCM. 0: the choice is
     // the output format (the whole 131072-byte format buffer, the record at its start), its
     // type name FormatTag and its text FormatID; 11: cancelled or failed, nothing changed.
     std::int32_t SelectFormat(std::int32_t samplerate, std::int16_t Channels, QWidget* hwndOwner,
