@@ -128,7 +128,7 @@ void PulseConnection::Signal() {
     SignalMainloop(mainloop_);
 }
 
-bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline) {
+bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline, bool answerDue) {
     if (done()) {
         return true;
     }
@@ -155,7 +155,7 @@ bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline)
         ForgetHungServer(); // it answers
         return true;
     }
-    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+    if (answerDue && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
         NoteHungServer(); // still connected, but silent until the deadline
     }
     return false;

@@ -9,6 +9,9 @@ namespace {
 // Fragment the stream asks the server for, in microseconds: about one default buffer
 // (10240 bytes at 44.1 kHz stereo).
 constexpr pa_usec_t fragmentUsec = 58000;
+// How long after the end mark its timing report and the sound still on its way are waited
+// for. The source's own latency is about one fragment.
+constexpr std::chrono::milliseconds endWait{500};
 } // namespace
 
 PulseWaveInDevice::PulseWaveInDevice(std::unique_ptr<PulseConnection> connection,
@@ -51,6 +54,7 @@ int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& fo
     }
 
     PulseConnection::Lock lock(*connection_);
+    spec_ = spec;
     stream_ = pa_stream_new(connection_->context(), "Vocarn", &spec, &map);
     if (stream_ == nullptr) {
         return MMSYSERR_ERROR;
@@ -145,6 +149,7 @@ int PulseWaveInDevice::Start() {
         return MMSYSERR_ERROR;
     }
     started_ = true;
+    endMarked_ = false;
     Cork(false);
     Fill();
     return MMSYSERR_NOERROR;
@@ -167,6 +172,57 @@ int PulseWaveInDevice::Reset() {
     return MMSYSERR_NOERROR;
 }
 
+void PulseWaveInDevice::MarkEnd() {
+    PulseConnection::Lock lock(*connection_);
+    endDeadline_ = PulseConnection::Clock::now() + endWait;
+    std::uint64_t end = Position();
+    if (started_ && StreamReady()) {
+        // At least what has reached this side already.
+        const size_t local = pa_stream_readable_size(stream_);
+        if (local != static_cast<size_t>(-1)) {
+            end = std::max(end, consumedBytes_ + local);
+        }
+        // What the server holds for the stream, and what the source has captured but not
+        // sent yet, as of now.
+        if (connection_->WaitOperation(pa_stream_update_timing_info(stream_, nullptr, nullptr),
+                                       endDeadline_) &&
+            StreamReady()) {
+            const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+            if (info != nullptr && !info->read_index_corrupt && !info->write_index_corrupt &&
+                info->read_index >= 0 && info->write_index >= info->read_index) {
+                const auto unread =
+                    static_cast<std::uint64_t>(info->write_index - info->read_index);
+                end = std::max(end, reportConsumedBytes_ + unread +
+                                        pa_usec_to_bytes(info->source_usec, &spec_));
+            }
+        }
+    }
+    endPosition_ = end;
+    endMarked_ = true;
+}
+
+bool PulseWaveInDevice::FillToEnd() {
+    PulseConnection::Lock lock(*connection_);
+    for (;;) {
+        Fill();
+        if (!endMarked_ || !started_ || !StreamReady() || Position() >= endPosition_) {
+            return true;
+        }
+        if (head_ == nullptr) {
+            return false; // the sound waits for a buffer
+        }
+        if (PulseConnection::Clock::now() >= endDeadline_) {
+            return true; // what has not come by now is left out
+        }
+        // The read callback fills the queued buffers and wakes this wait. Sound that does not
+        // come in time says nothing about the server's health.
+        const std::uint64_t before = Position();
+        connection_->Wait(
+            [this, before] { return Position() != before || head_ == nullptr || !StreamReady(); },
+            endDeadline_, false);
+    }
+}
+
 std::uint64_t PulseWaveInDevice::SilenceBytes() const {
     PulseConnection::Lock lock(*connection_);
     return silenceBytes_;
@@ -179,7 +235,7 @@ std::uint64_t PulseWaveInDevice::DroppedBytes() {
         connection_->WaitOperation(pa_stream_update_timing_info(stream_, nullptr, nullptr),
                                    PulseConnection::Clock::now() + PulseConnection::callTimeout);
     }
-    return droppedBytes_;
+    return queueDroppedBytes_;
 }
 
 void PulseWaveInDevice::HandBackHead() {
@@ -197,8 +253,9 @@ void PulseWaveInDevice::Fill() {
     if (!started_ || shutdown_ || !StreamReady()) {
         return;
     }
-    // Only peek while a buffer can take the sound: otherwise it stays with the server.
-    while (head_ != nullptr) {
+    // Only peek while a buffer can take the sound: otherwise it stays with the server. Sound
+    // past the end mark stays too.
+    while (head_ != nullptr && (!endMarked_ || Position() < endPosition_)) {
         const size_t readable = pa_stream_readable_size(stream_);
         if (readable == static_cast<size_t>(-1) || readable == 0) {
             return;
@@ -212,7 +269,10 @@ void PulseWaveInDevice::Fill() {
         // dropped) and peekOffset_ says how much of it has been copied already.
         const size_t left = nbytes - peekOffset_;
         const size_t room = head_->bufferLength - head_->bytesRecorded;
-        const size_t take = std::min(left, room);
+        size_t take = std::min(left, room);
+        if (endMarked_) {
+            take = std::min(take, static_cast<size_t>(endPosition_ - Position()));
+        }
         std::uint8_t* to = head_->data + head_->bytesRecorded;
         if (data != nullptr) {
             std::memcpy(to, static_cast<const std::uint8_t*>(data) + peekOffset_, take);
@@ -234,22 +294,31 @@ void PulseWaveInDevice::Fill() {
 }
 
 void PulseWaveInDevice::ReadCallback(pa_stream*, size_t, void* userdata) {
-    static_cast<PulseWaveInDevice*>(userdata)->Fill();
+    auto* self = static_cast<PulseWaveInDevice*>(userdata);
+    self->Fill();
+    if (self->endMarked_) {
+        self->connection_->Signal(); // FillToEnd may be waiting for this sound
+    }
 }
 
 void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
-    // The read index of a timing report counts every byte the server sent for this stream,
-    // less what still waits in the stream's backlog on this side: what was taken off the
-    // stream plus what was thrown away while the backlog was full. (Those bytes go without
-    // a gap in the stream and without any other notice.)
     auto* self = static_cast<PulseWaveInDevice*>(userdata);
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
-    if (info == nullptr || info->read_index_corrupt || info->read_index < 0) {
+    if (info == nullptr) {
+        return;
+    }
+    self->reportConsumedBytes_ = self->consumedBytes_;
+    // The read index of a timing report counts every byte the server sent for this stream,
+    // less what still waits in the stream's queue on this side: what was taken off the
+    // stream plus what was thrown away from a full queue. (Those bytes go without a gap in
+    // the stream and without any other notice.)
+    if (info->read_index_corrupt || info->read_index < 0) {
         return;
     }
     const auto readIndex = static_cast<std::uint64_t>(info->read_index);
     if (readIndex > self->consumedBytes_) {
-        self->droppedBytes_ = std::max(self->droppedBytes_, readIndex - self->consumedBytes_);
+        self->queueDroppedBytes_ =
+            std::max(self->queueDroppedBytes_, readIndex - self->consumedBytes_);
     }
 }
 

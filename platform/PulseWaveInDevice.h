@@ -41,6 +41,11 @@ public:
     int Start() override;
     int Stop() override;
     int Reset() override;
+    // The end mark is what the stream holds unread at the moment of the call, as a timing
+    // report tells it, plus what the source has captured but not yet sent; the report and
+    // the sound are waited for until a short time after the call at most.
+    void MarkEnd() override;
+    bool FillToEnd() override;
     std::uint64_t SilenceBytes() const override;
     std::uint64_t DroppedBytes() override;
 
@@ -56,6 +61,9 @@ private:
     void HandBackHead();
     bool StreamReady() const;
     void Cork(bool cork);
+    // Lock held. Bytes taken off the stream so far, counting the part of the fragment in
+    // hand that has been copied.
+    std::uint64_t Position() const { return consumedBytes_ + peekOffset_; }
 
     std::unique_ptr<PulseConnection> connection_;
     WindowService& windows_;
@@ -67,10 +75,18 @@ private:
     WaveInHeader* tail_ = nullptr;
     std::size_t peekOffset_ = 0; // bytes of the server's current fragment already copied
     std::uint64_t silenceBytes_ = 0;
-    // Bytes taken off the stream (read or skipped as a gap), and what the server dropped
-    // as of its last timing report.
+    // Bytes taken off the stream (read or skipped as a gap), and that count when the last
+    // timing report came.
     std::uint64_t consumedBytes_ = 0;
-    std::uint64_t droppedBytes_ = 0;
+    std::uint64_t reportConsumedBytes_ = 0;
+    // What the server dropped as of its last timing report.
+    std::uint64_t queueDroppedBytes_ = 0;
+    pa_sample_spec spec_{};
+    // The end of the take (MarkEnd): the stream position up to which sound is still taken,
+    // and until when it is waited for.
+    bool endMarked_ = false;
+    std::uint64_t endPosition_ = 0;
+    PulseConnection::Deadline endDeadline_{};
     bool connected_ = false; // Connect succeeded
     bool started_ = false;   // between Start and Stop/Reset
     bool failureReported_ = false;
