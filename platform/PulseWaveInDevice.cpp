@@ -1,7 +1,10 @@
 #include "platform/PulseWaveInDevice.h"
 
+#include <pulse/rtclock.h>
+
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 
@@ -12,6 +15,13 @@ constexpr pa_usec_t fragmentUsec = 58000;
 // How long after the end mark its timing report and the sound still on its way are waited
 // for. The source's own latency is about one fragment.
 constexpr std::chrono::milliseconds endWait{500};
+// How far two readings of the source's clock may fall behind the time passed without sound
+// being lost: the unevenness of the readings (a pipe source sends in steps of its writer),
+// and 200 ppm of the time between them for a sound card's clock against the system's.
+constexpr std::int64_t clockToleranceUsec = 50000;
+// The longest time between two timing reports while a take runs.
+constexpr pa_usec_t clockPeriodMaxUsec = 250000;
+constexpr std::int64_t clockDriftDivisor = 5000;
 } // namespace
 
 PulseWaveInDevice::PulseWaveInDevice(std::unique_ptr<PulseConnection> connection,
@@ -22,10 +32,15 @@ PulseWaveInDevice::~PulseWaveInDevice() {
     {
         PulseConnection::Lock lock(*connection_);
         shutdown_ = true;
+        if (clockTimer_ != nullptr) {
+            pa_threaded_mainloop_get_api(connection_->mainloop())->time_free(clockTimer_);
+            clockTimer_ = nullptr;
+        }
         if (stream_ != nullptr) {
             pa_stream_set_read_callback(stream_, nullptr, nullptr);
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+            pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
                 pa_stream_disconnect(stream_);
             }
@@ -62,6 +77,7 @@ int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& fo
     pa_stream_set_state_callback(stream_, &PulseWaveInDevice::StateCallback, this);
     pa_stream_set_read_callback(stream_, &PulseWaveInDevice::ReadCallback, this);
     pa_stream_set_latency_update_callback(stream_, &PulseWaveInDevice::TimingCallback, this);
+    pa_stream_set_suspended_callback(stream_, &PulseWaveInDevice::SuspendedCallback, this);
 
     pa_buffer_attr attr;
     attr.maxlength =
@@ -82,6 +98,12 @@ int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& fo
         return pa_context_errno(connection_->context()) == PA_ERR_NOENTITY ? MMSYSERR_BADDEVICEID
                                                                            : MMSYSERR_ERROR;
     }
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
+    backlogBytes_ = granted != nullptr ? granted->maxlength : attr.maxlength;
+    // Reports come at least four times per backlog, so between two of them the server's
+    // queue cannot run full while this program runs.
+    clockPeriodUsec_ =
+        std::min<pa_usec_t>(clockPeriodMaxUsec, pa_bytes_to_usec(backlogBytes_, &spec_) / 4);
     connected_ = true;
     return MMSYSERR_NOERROR;
 }
@@ -150,6 +172,12 @@ int PulseWaveInDevice::Start() {
     }
     started_ = true;
     endMarked_ = false;
+    lastReading_.valid = false;
+    if (clockTimer_ == nullptr) {
+        clockTimer_ =
+            pa_context_rttime_new(connection_->context(), pa_rtclock_now() + clockPeriodUsec_,
+                                  &PulseWaveInDevice::ClockTimerCallback, this);
+    }
     Cork(false);
     Fill();
     return MMSYSERR_NOERROR;
@@ -235,7 +263,7 @@ std::uint64_t PulseWaveInDevice::DroppedBytes() {
         connection_->WaitOperation(pa_stream_update_timing_info(stream_, nullptr, nullptr),
                                    PulseConnection::Clock::now() + PulseConnection::callTimeout);
     }
-    return queueDroppedBytes_;
+    return queueDroppedBytes_ + clockDroppedBytes_;
 }
 
 void PulseWaveInDevice::HandBackHead() {
@@ -308,6 +336,7 @@ void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
         return;
     }
     self->reportConsumedBytes_ = self->consumedBytes_;
+    self->ReadClock(*info);
     // The read index of a timing report counts every byte the server sent for this stream,
     // less what still waits in the stream's queue on this side: what was taken off the
     // stream plus what was thrown away from a full queue. (Those bytes go without a gap in
@@ -320,6 +349,64 @@ void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
         self->queueDroppedBytes_ =
             std::max(self->queueDroppedBytes_, readIndex - self->consumedBytes_);
     }
+}
+
+void PulseWaveInDevice::ReadClock(const pa_timing_info& info) {
+    if (!started_ || info.write_index_corrupt || info.write_index < 0) {
+        lastReading_.valid = false; // corked: the clock starts again with the next take
+        return;
+    }
+    ClockReading now;
+    now.valid = true;
+    // The report was taken by the server when it was sent, transport_usec ago. (After a
+    // stall of this program that is the time the stall began.)
+    now.atUsec = static_cast<std::int64_t>(pa_rtclock_now()) -
+                 static_cast<std::int64_t>(info.transport_usec);
+    now.streamUsec = static_cast<std::int64_t>(
+                         pa_bytes_to_usec(static_cast<std::uint64_t>(info.write_index), &spec_)) +
+                     static_cast<std::int64_t>(info.source_usec) -
+                     static_cast<std::int64_t>(info.sink_usec);
+    // The server's part of the stream's queue: the report's read index is what the server
+    // sent less what waits on this side, which is what the stream can give right now.
+    const size_t here = pa_stream_readable_size(stream_);
+    const std::int64_t sent =
+        info.read_index + static_cast<std::int64_t>(here != static_cast<size_t>(-1) ? here : 0);
+    now.serverQueuedBytes = !info.read_index_corrupt && info.write_index > sent
+                                ? static_cast<std::uint64_t>(info.write_index - sent)
+                                : 0;
+    const ClockReading before = std::exchange(lastReading_, now);
+    if (!before.valid || now.atUsec <= before.atUsec) {
+        return;
+    }
+    const std::int64_t passed = now.atUsec - before.atUsec;
+    const std::int64_t behind = passed - (now.streamUsec - before.streamUsec);
+    const bool queueCouldFill =
+        pa_usec_to_bytes(static_cast<pa_usec_t>(passed), &spec_) + before.serverQueuedBytes >=
+        backlogBytes_;
+    if (queueCouldFill && behind > clockToleranceUsec + passed / clockDriftDivisor) {
+        clockDroppedBytes_ += pa_usec_to_bytes(static_cast<pa_usec_t>(behind), &spec_);
+    }
+}
+
+void PulseWaveInDevice::ClockTimerCallback(pa_mainloop_api*, pa_time_event* event,
+                                           const struct timeval*, void* userdata) {
+    auto* self = static_cast<PulseWaveInDevice*>(userdata);
+    if (self->shutdown_) {
+        return;
+    }
+    if (self->started_ && self->StreamReady()) {
+        // The answer comes to TimingCallback.
+        if (pa_operation* op = pa_stream_update_timing_info(self->stream_, nullptr, nullptr)) {
+            pa_operation_unref(op);
+        }
+    }
+    pa_context_rttime_restart(self->connection_->context(), event,
+                              pa_rtclock_now() + self->clockPeriodUsec_);
+}
+
+void PulseWaveInDevice::SuspendedCallback(pa_stream*, void* userdata) {
+    // A suspended source captures nothing, and nothing is lost: its clock is read afresh.
+    static_cast<PulseWaveInDevice*>(userdata)->lastReading_.valid = false;
 }
 
 void PulseWaveInDevice::StateCallback(pa_stream* stream, void* userdata) {
