@@ -263,7 +263,7 @@ std::uint64_t PulseWaveInDevice::DroppedBytes() {
         connection_->WaitOperation(pa_stream_update_timing_info(stream_, nullptr, nullptr),
                                    PulseConnection::Clock::now() + PulseConnection::callTimeout);
     }
-    return queueDroppedBytes_ + clockDroppedBytes_;
+    return droppedBytes_;
 }
 
 void PulseWaveInDevice::HandBackHead() {
@@ -336,25 +336,29 @@ void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
         return;
     }
     self->reportConsumedBytes_ = self->consumedBytes_;
-    self->ReadClock(*info);
     // The read index of a timing report counts every byte the server sent for this stream,
     // less what still waits in the stream's queue on this side: what was taken off the
     // stream plus what was thrown away from a full queue. (Those bytes go without a gap in
     // the stream and without any other notice.)
-    if (info->read_index_corrupt || info->read_index < 0) {
-        return;
+    std::uint64_t fromQueue = 0;
+    if (!info->read_index_corrupt && info->read_index >= 0) {
+        const auto readIndex = static_cast<std::uint64_t>(info->read_index);
+        const std::uint64_t thrown =
+            readIndex > self->consumedBytes_ ? readIndex - self->consumedBytes_ : 0;
+        if (thrown > self->queueDroppedBytes_) {
+            fromQueue = thrown - self->queueDroppedBytes_;
+            self->queueDroppedBytes_ = thrown;
+        }
     }
-    const auto readIndex = static_cast<std::uint64_t>(info->read_index);
-    if (readIndex > self->consumedBytes_) {
-        self->queueDroppedBytes_ =
-            std::max(self->queueDroppedBytes_, readIndex - self->consumedBytes_);
-    }
+    // A server may show one loss both ways (PipeWire's stream time falls behind a little
+    // too when it drops a full queue): of one span between two reports the larger counts.
+    self->droppedBytes_ += std::max(fromQueue, self->ReadClock(*info));
 }
 
-void PulseWaveInDevice::ReadClock(const pa_timing_info& info) {
+std::uint64_t PulseWaveInDevice::ReadClock(const pa_timing_info& info) {
     if (!started_ || info.write_index_corrupt || info.write_index < 0) {
         lastReading_.valid = false; // corked: the clock starts again with the next take
-        return;
+        return 0;
     }
     ClockReading now;
     now.valid = true;
@@ -376,7 +380,7 @@ void PulseWaveInDevice::ReadClock(const pa_timing_info& info) {
                                 : 0;
     const ClockReading before = std::exchange(lastReading_, now);
     if (!before.valid || now.atUsec <= before.atUsec) {
-        return;
+        return 0;
     }
     const std::int64_t passed = now.atUsec - before.atUsec;
     const std::int64_t behind = passed - (now.streamUsec - before.streamUsec);
@@ -384,8 +388,9 @@ void PulseWaveInDevice::ReadClock(const pa_timing_info& info) {
         pa_usec_to_bytes(static_cast<pa_usec_t>(passed), &spec_) + before.serverQueuedBytes >=
         backlogBytes_;
     if (queueCouldFill && behind > clockToleranceUsec + passed / clockDriftDivisor) {
-        clockDroppedBytes_ += pa_usec_to_bytes(static_cast<pa_usec_t>(behind), &spec_);
+        return pa_usec_to_bytes(static_cast<pa_usec_t>(behind), &spec_);
     }
+    return 0;
 }
 
 void PulseWaveInDevice::ClockTimerCallback(pa_mainloop_api*, pa_time_event* event,

@@ -17,8 +17,7 @@ namespace platform {
 // source, and WIM_DEVICE_FAILED is posted.
 //
 // Sound thrown away unread is counted from the stream's timing reports (DroppedBytes), asked
-// for every 250 ms while a take runs (more often for a short backlog), in two ways that never
-// see the same byte:
+// for every 250 ms while a take runs (more often for a short backlog), in two ways:
 // - Thrown away after it entered the stream's queue (PipeWire drops the oldest part of a full
 //   queue, and libpulse the newest part of its own full queue on this side): the report's
 //   read index runs ahead of what was taken off the stream.
@@ -33,6 +32,8 @@ namespace platform {
 //   what the readings' own unevenness and the source's clock drift allow. So the start of a
 //   null sink's monitor (the sink's latency, which the stream time includes) and a source
 //   that stops sending while the program runs are never counted.
+// Between two reports the larger of the two counts: PipeWire's stream time falls behind a
+// little when it drops a full queue, and the sound that does not come is counted once.
 //
 // Callbacks (ReadCallback, StateCallback) run on the mainloop thread with the lock held.
 // They never block, never allocate and never call into Vocarn's classes: they copy sound
@@ -92,9 +93,9 @@ private:
     // Lock held. Bytes taken off the stream so far, counting the part of the fragment in
     // hand that has been copied.
     std::uint64_t Position() const { return consumedBytes_ + peekOffset_; }
-    // Lock held. Counts the sound the server dropped before it entered the stream's queue
-    // since the previous report.
-    void ReadClock(const pa_timing_info& info);
+    // Lock held. The sound the server dropped before it entered the stream's queue since
+    // the previous report, in bytes.
+    std::uint64_t ReadClock(const pa_timing_info& info);
 
     std::unique_ptr<PulseConnection> connection_;
     WindowService& windows_;
@@ -110,9 +111,10 @@ private:
     // timing report came.
     std::uint64_t consumedBytes_ = 0;
     std::uint64_t reportConsumedBytes_ = 0;
-    // Dropped after entering the stream's queue (read index), and before (source clock).
+    // What the read index shows thrown away from a queue so far, and all that was thrown
+    // away, as the reports so far show it.
     std::uint64_t queueDroppedBytes_ = 0;
-    std::uint64_t clockDroppedBytes_ = 0;
+    std::uint64_t droppedBytes_ = 0;
     ClockReading lastReading_;
     pa_time_event* clockTimer_ = nullptr; // asks for the timing reports while a take runs
     pa_usec_t clockPeriodUsec_ = 250000;
