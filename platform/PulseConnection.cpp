@@ -134,7 +134,7 @@ bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline,
     }
     const auto remaining =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    if (remaining.count() <= 0 || ServerHung()) {
+    if (remaining.count() <= 0 || (answerDue && ServerHung())) {
         return false;
     }
     // A timer on the loop wakes the wait at the deadline even if the server stays silent.
