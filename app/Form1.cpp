@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -719,7 +720,22 @@ void Form1::StartRecording() {
 }
 
 void Form1::StopRecording() {
-    if (!clsRecorder->StopRecord()) {
+    if (stopping_) {
+        // A block of the take's end asks for the stop: the capture ends at that block, and
+        // the stop under way finishes the take.
+        clsRecorder->StopRecord();
+        return;
+    }
+    // The capture engine hands the end of the take to clsRecorder_GotData before it returns,
+    // so the file is finished after the last block.
+    stopping_ = true;
+    const bool stopped = clsRecorder->StopRecord();
+    stopping_ = false;
+    if (std::exchange(takeEndedAtStop_, false)) {
+        writeFailedAtStop_ = false;
+        return;
+    }
+    if (!stopped) {
         platform::MsgBox(this, QStringLiteral("此时无法停止录音!"), platform::MessageIcon::Warning,
                          kTitleHint);
     }
@@ -729,6 +745,10 @@ void Form1::StopRecording() {
     NextFile();
     EnableSettings(true);
     ReportLostSound(clsRecorder->SilenceBytes(), clsRecorder->DroppedBytes());
+    if (std::exchange(writeFailedAtStop_, false)) {
+        platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
+                         platform::MessageIcon::Warning, kAppTitle);
+    }
 }
 
 void Form1::ShowIdle() {
@@ -777,6 +797,7 @@ bool Form1::ContinueInNextFile() {
         clsRecorder->StopRecord();
         ShowIdle();
         EnableSettings(true);
+        takeEndedAtStop_ = stopping_;
         platform::MsgBox(this, QStringLiteral("无法初始化编码器!"), platform::MessageIcon::Warning,
                          kTitleHint);
         return false;
@@ -830,6 +851,12 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
         sizeStale_ = true;
         if (result == 10) {
             // Short write: finish what is on disk and advance the counter, then tell the user.
+            // During a stop the stop does both, once it has finished the take.
+            if (stopping_) {
+                writeFailedAtStop_ = true;
+                cmdDo_Click();
+                return;
+            }
             cmdDo_Click();
             platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
                              platform::MessageIcon::Warning, kAppTitle);

@@ -195,6 +195,12 @@ private:
 
     bool blnLoaded = false;
     bool unloaded_ = false;
+    // A stop is handing the end of the take to the file.
+    bool stopping_ = false;
+    // While stopping: a block of the take's end could not be written (the message follows
+    // the stop), or the file after a full one could not be opened (the take has ended).
+    bool writeFailedAtStop_ = false;
+    bool takeEndedAtStop_ = false;
     std::vector<std::int16_t> intBlock_;
     std::int32_t lngElapsedMS_ = 0;
     std::int32_t lngBytesPerSec_ = 0;

@@ -3,13 +3,15 @@
 #include <utility>
 
 using platform::WaveInHeader;
+using platform::WindowHandle;
 
 WaveInRecorder::WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn)
     : windows_(windows), waveIn_(waveIn) {}
 
 WaveInRecorder::~WaveInRecorder() {
+    // The owner may be going away too: the end of the take is not delivered.
     if (IsRecording()) {
-        StopRecord();
+        CloseRecording(false);
     }
     CloseMessageWindow();
     mixer_.reset();
@@ -24,15 +26,61 @@ bool WaveInRecorder::IsRecording() const {
 }
 
 bool WaveInRecorder::StopRecord() {
+    CloseRecording(true);
+    return true;
+}
+
+void WaveInRecorder::CloseRecording(bool deliverTheEnd) {
+    // Inside GotData the take ends at the block in hand; a stop already delivering the end
+    // of the take is not started again.
+    bool handedBack = false;
+    if (deliverTheEnd && device_ != nullptr && delivering_ == 0 && !ending_) {
+        const std::uint64_t recording = recording_;
+        handedBack = DeliverTheEnd();
+        if (recording_ != recording) {
+            return; // a handler stopped this take and started the next one
+        }
+    }
     if (device_ != nullptr) {
-        // The reset hands every queued buffer back; they are posted to the message window,
-        // which is gone before the loop dispatches them.
-        device_->Stop();
-        device_->Reset();
+        // Whatever the reset hands back now is posted to the message window, which is gone
+        // before the loop dispatches it.
+        if (!handedBack) {
+            device_->Stop();
+            device_->Reset();
+        }
         CloseDevice(buffers_.size());
     }
     CloseMessageWindow();
-    return true;
+}
+
+bool WaveInRecorder::DeliverTheEnd() {
+    ending_ = true;
+    const std::uint64_t recording = recording_;
+    const WindowHandle window = messageWindow_;
+    // Each buffer is posted when the device hands it back, so taking the window's messages
+    // in posting order delivers the blocks in capture order, each once. A handler may stop
+    // the take (and even start the next one): then nothing more is delivered here.
+    const auto running = [&] { return device_ != nullptr && recording_ == recording; };
+    device_->MarkEnd();
+    for (;;) {
+        const bool complete = device_->FillToEnd();
+        const std::size_t delivered = windows_.SendPosted(window);
+        if (!running() || complete || delivered == 0) {
+            break;
+        }
+    }
+    const bool handedBack = running();
+    if (handedBack) {
+        // The partly filled buffer last: the reset hands back every queued buffer, which is
+        // not queued again.
+        device_->Stop();
+        device_->Reset();
+        handedBackAll_ = recording;
+        windows_.SendPosted(window);
+        handedBackAll_ = 0;
+    }
+    ending_ = false;
+    return handedBack;
 }
 
 bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels) {
@@ -259,9 +307,10 @@ void WaveInRecorder::zSubclass_Proc(bool, bool&, std::intptr_t&, platform::Windo
         OnData(lParam);
     } else if (uMsg == platform::WIM_DEVICE_FAILED && device_ != nullptr && !deviceFailed_) {
         // Posted after the buffers the device handed back before it failed, so the owner has
-        // every block of the take when it hears of the loss.
+        // every block of the take when it hears of the loss. A stop under way is ending the
+        // take anyway: it is not told then.
         deviceFailed_ = true;
-        if (events_ != nullptr) {
+        if (events_ != nullptr && !ending_) {
             events_->DeviceLost();
         }
     }
@@ -286,13 +335,17 @@ void WaveInRecorder::OnData(std::intptr_t lParam) {
     const WaveInHeader copy = buffer->hdr;
     std::int32_t lngLen = static_cast<std::int32_t>(copy.bytesRecorded);
     const std::uint64_t recording = recording_;
+    if (handedBackAll_ == recording && lngLen == 0) {
+        return; // an empty buffer the stop's reset handed back: no sound in it
+    }
     ++delivering_;
     if (events_ != nullptr) {
         events_->GotData(std::span<std::int16_t>(buffer->intBuffer), lngLen);
     }
     --delivering_;
-    // Give the buffer back to the device unless the handler stopped this recording.
-    if (device_ != nullptr && recording_ == recording) {
+    // Give the buffer back to the device unless the handler stopped this recording or the
+    // stop has taken every buffer back.
+    if (device_ != nullptr && recording_ == recording && handedBackAll_ != recording) {
         device_->AddBuffer(buffer->hdr);
     }
     if (delivering_ == 0) {

@@ -33,21 +33,26 @@ public:
 // Each recording has a message window of its own: the device posts MM_WIM_DATA to it for
 // every buffer it hands back. The window is hooked (MessageHook) so that the recorder's
 // handler runs after the window's own procedure for that message: it delivers the buffer
-// and queues it again. StopRecord removes the hook and destroys the window, so buffers that
-// the stop hands back are never delivered. Everything runs on the user-interface thread.
+// and queues it again. Everything runs on the user-interface thread.
+//
+// A stop delivers the end of the take before it closes the device: the buffers filled and
+// posted before the stop, then the sound the device still holds up to the stop, then the
+// partly filled last buffer, in capture order and each once, while IsRecording still reads
+// true. A stop asked for inside GotData ends the take at the block in hand. Once StopRecord
+// has returned, no further GotData comes.
 class WaveInRecorder {
 public:
     // windows: the message-window service; waveIn: the capture service. Neither is owned.
     WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn);
-    ~WaveInRecorder(); // stops a running capture, then closes the mixer
+    ~WaveInRecorder(); // stops a running capture (its end undelivered), closes the mixer
     WaveInRecorder(const WaveInRecorder&) = delete;
     WaveInRecorder& operator=(const WaveInRecorder&) = delete;
 
     void setEvents(WaveInRecorderEvents* events);
 
     bool IsRecording() const;
-    // Stops the device, takes back every buffer, closes the device and the message window.
-    // Always true.
+    // Delivers the end of the take (see the class comment), stops the device, takes back
+    // every buffer, closes the device and the message window. Always true.
     bool StopRecord();
     // Opens the selected device (the default input while none is selected) for 16-bit PCM
     // at samplerate with Channels channels and starts filling buffers. False when the device
@@ -125,6 +130,12 @@ private:
                         platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
                         std::intptr_t lParam, std::int32_t& lParamUser);
     void OnData(std::intptr_t lParam);
+    // Ends the running take (delivering its end first when asked and possible), closes the
+    // device and the message window.
+    void CloseRecording(bool deliverTheEnd);
+    // Hands the end of the take to the owner, up to the moment of the stop. True when it
+    // stopped the device and took every buffer back.
+    bool DeliverTheEnd();
     void OpenMessageWindow();
     void CloseMessageWindow();
     void CloseDevice(std::size_t preparedCount);
@@ -149,6 +160,10 @@ private:
     std::unique_ptr<platform::Mixer> mixer_;         // of the selected device
     std::uint64_t recording_ = 0;                    // counts the starts
     int delivering_ = 0;                             // GotData calls in progress
+    bool ending_ = false;                            // a stop is delivering the end of the take
+    // The recording (as counted by recording_) whose every buffer the stop's reset has
+    // handed back; 0 when none.
+    std::uint64_t handedBackAll_ = 0;
     bool deviceFailed_ = false;
     int startError_ = platform::MMSYSERR_NOERROR;
     std::uint64_t silenceBytes_ = 0; // of the last closed device

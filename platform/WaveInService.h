@@ -64,11 +64,21 @@ public:
     virtual int Stop() = 0;                       // stop filling; queued buffers stay queued
     virtual int Reset() = 0; // stop, and hand back every queued buffer (partly filled ones
                              // with their byte count)
+    // The end of the take is now: the sound captured up to this moment that the device still
+    // holds (the sound server's part of it is asked for, with a short bounded wait) is still
+    // to go into buffers; sound captured after it is not taken any more.
+    virtual void MarkEnd() = 0;
+    // Fills the queued buffers with the sound up to the end mark, handing back each buffer
+    // that becomes full, and waits a short bounded time for the part still on its way.
+    // False when it stopped because no queued buffer has room left (hand back and queue
+    // buffers, then call it again); true when there is nothing more to wait for.
+    virtual bool FillToEnd() = 0;
     // Bytes of silence written where the sound server reported a gap in the sound.
     virtual std::uint64_t SilenceBytes() const = 0;
-    // Bytes of sound the sound server threw away because they were not read in time (its
-    // backlog was full): they are missing from the recording, without a gap marked.
-    // May ask the server, within the call deadline.
+    // Bytes of sound the sound server threw away because they were not read in time (a
+    // backlog was full): they are missing from the recording, without a gap marked. Each lost
+    // byte is counted once, however the server shows it. May ask the server, within the call
+    // deadline.
     virtual std::uint64_t DroppedBytes() = 0;
 };
 

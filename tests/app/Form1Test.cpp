@@ -449,6 +449,26 @@ TEST_F(Form1Test, ShortWriteStopsTheRecordingBeforeTheMessage) {
     EXPECT_TRUE(stoppedFirst);
     EXPECT_EQ(form->strLastFile(), QStringLiteral("/dev/full"));
     EXPECT_EQ(Path(*form), FilePath("file/录音1.wav"));
+
+    // A block that only the stop hands over (the partly filled last buffer) fails the same
+    // way: the take is stopped once, then the message comes once.
+    messages.messages.clear();
+    control<QLineEdit>(*form, "txtFile")->setText("/dev/full");
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_TRUE(form->Recorder().IsRecording());
+    waveIn.Feed(block(1, 100));
+    messages.onShow = [&](const MessageRecorder::Message&) {
+        stoppedFirst = !form->Recorder().IsRecording() &&
+                       Caption(*form) == QStringLiteral("开始录音") && form->intFileNo() == 2 &&
+                       readFile(SettingsFile::path(dir.path())) == QByteArray("2\r\n");
+    };
+    stoppedFirst = false;
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("Write error (no disk space left?)!"));
+    EXPECT_TRUE(stoppedFirst);
+    EXPECT_EQ(form->intFileNo(), 2);
+    EXPECT_EQ(form->strLastFile(), QStringLiteral("/dev/full"));
 }
 
 // Any other refusal of the encoder ends the take the same way, with its own message: a take

@@ -175,6 +175,16 @@ int ScriptedWaveIn::Device::Reset() {
     return MMSYSERR_NOERROR;
 }
 
+void ScriptedWaveIn::Device::MarkEnd() {
+    ended_ = true;
+    endLeft_ = pending_.size();
+}
+
+bool ScriptedWaveIn::Device::FillToEnd() {
+    Fill();
+    return !started_ || endLeft_ == 0 || !queue_.empty();
+}
+
 void ScriptedWaveIn::Device::HandBackHead() {
     WaveInHeader* hdr = queue_.front();
     queue_.pop_front();
@@ -183,10 +193,13 @@ void ScriptedWaveIn::Device::HandBackHead() {
 }
 
 void ScriptedWaveIn::Device::Fill() {
-    while (started_ && !queue_.empty() && !pending_.empty()) {
+    while (started_ && !queue_.empty() && !pending_.empty() && (!ended_ || endLeft_ > 0)) {
         WaveInHeader* hdr = queue_.front();
         const std::size_t room = (hdr->bufferLength - hdr->bytesRecorded) / sizeof(std::int16_t);
-        const std::size_t take = std::min(room, pending_.size());
+        const std::size_t take = std::min({room, pending_.size(), ended_ ? endLeft_ : room});
+        if (ended_) {
+            endLeft_ -= take;
+        }
         for (std::size_t i = 0; i < take; ++i) {
             const std::int16_t s = pending_.front();
             pending_.pop_front();

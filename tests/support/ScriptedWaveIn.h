@@ -52,8 +52,9 @@ public:
     platform::WindowHandle notifyWindow() const { return notify_; }
 
     // Feeds samples as the sound server would: into the queued buffers in order, handing
-    // back each full one. Samples no queued buffer can take are kept and go into the next
-    // buffer queued. Nothing is filled before Start or after Stop.
+    // back each full one. Samples no queued buffer can take are kept (as the server keeps
+    // them) and go into the next buffer queued. Nothing is filled before Start or after Stop;
+    // after MarkEnd only the samples fed before it are.
     void Feed(std::span<const std::int16_t> samples);
     // Posts the device-failure message as a lost sound server would.
     void Fail(int error);
@@ -81,6 +82,8 @@ public:
     int Start() override;
     int Stop() override;
     int Reset() override;
+    void MarkEnd() override;
+    bool FillToEnd() override;
     std::uint64_t SilenceBytes() const override { return owner_.silenceBytes; }
     std::uint64_t DroppedBytes() override { return owner_.droppedBytes; }
 
@@ -97,4 +100,6 @@ private:
     std::deque<std::int16_t> pending_; // fed, not yet taken by a buffer
     int prepareCalls_ = 0;
     bool started_ = false;
+    bool ended_ = false;      // MarkEnd was called
+    std::size_t endLeft_ = 0; // after MarkEnd: samples of pending_ still to be taken
 };
