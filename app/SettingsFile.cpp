@@ -1,5 +1,7 @@
 #include "app/SettingsFile.h"
 
+#include "common/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -13,23 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A file descriptor, closed when it goes.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Opens without waiting: a FIFO opens (or fails) at once instead of waiting for its other
 // end, and no terminal becomes the program's.
@@ -69,7 +54,7 @@ QString SettingsFile::path(const QString& folder) {
 }
 
 std::int16_t SettingsFile::ReadFileNo(const QString& folder) {
-    const Fd file(OpenWithoutWaiting(QFile::encodeName(path(folder)), O_RDONLY));
+    const UniqueFd file(OpenWithoutWaiting(QFile::encodeName(path(folder)), O_RDONLY));
     // A FIFO, a device or a folder in the file's place holds no counter: it is read as a
     // damaged file, and never waited on.
     if (file.get() < 0 || !IsRegular(file.get())) {
@@ -108,7 +93,7 @@ bool SettingsFile::WriteFileNo(const QString& folder, std::int16_t intFileNo) {
     const QByteArray name = QFile::encodeName(path(folder));
     const QByteArray text = QByteArray::number(intFileNo) + "\r\n";
     {
-        const Fd file(OpenWithoutWaiting(name, O_WRONLY | O_CREAT));
+        const UniqueFd file(OpenWithoutWaiting(name, O_WRONLY | O_CREAT));
         if (file.get() >= 0 && IsRegular(file.get())) {
             return ::ftruncate(file.get(), 0) == 0 && WriteAll(file.get(), text);
         }
@@ -121,7 +106,7 @@ bool SettingsFile::WriteFileNo(const QString& folder, std::int16_t intFileNo) {
     // A FIFO or a device stands in the file's place: nothing is written into it. A file of
     // its own is written beside it and takes its place.
     QByteArray temporary = name + ".XXXXXX";
-    const Fd file(::mkostemp(temporary.data(), O_CLOEXEC));
+    const UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
         return false;
     }

@@ -1,5 +1,7 @@
 #include "encoder/WavRepair.h"
 
+#include "common/UniqueFd.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -55,23 +57,6 @@ std::optional<Restated> restated(const WavRepair::Layout& layout) {
     }
     return Restated{static_cast<std::uint32_t>(riff), static_cast<std::uint32_t>(whole)};
 }
-
-// A file descriptor, closed when it goes.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 class FileAccess : public WavRepair::Access {
 public:
@@ -235,7 +220,7 @@ WavRepair::Outcome WavRepair::Repair(Access& file) {
 }
 
 WavRepair::State WavRepair::Classify(const std::string& path) {
-    const Fd fd(openNonBlocking(path, O_RDONLY));
+    const UniqueFd fd(openNonBlocking(path, O_RDONLY));
     if (fd.get() < 0) {
         return errno == ENOENT ? State::Absent : State::Other;
     }
@@ -250,13 +235,13 @@ WavRepair::State WavRepair::Classify(const std::string& path) {
 }
 
 WavRepair::Outcome WavRepair::Repair(const std::string& path) {
-    const Fd fd(openNonBlocking(path, O_RDWR));
+    const UniqueFd fd(openNonBlocking(path, O_RDWR));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             return Outcome::Untouched;
         }
         // Not writable here: a take that needs repair stays unrepaired.
-        const Fd readOnly(openNonBlocking(path, O_RDONLY));
+        const UniqueFd readOnly(openNonBlocking(path, O_RDONLY));
         if (readOnly.get() < 0 || !isRegular(readOnly.get())) {
             return Outcome::Untouched;
         }
