@@ -5,7 +5,9 @@
 #include "EventPump.h"
 #include "KeptLog.h"
 #include "MessageRecorder.h"
+#include "RampFeeder.h"
 #include "ReadBack.h"
+#include "SoundServer.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,10 +16,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,7 +25,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // Frame k of the ramp: left = k wrapped to 16 bits, right = its complement, so no frame is
 // silence and any lost, doubled or swapped frame breaks the sequence.
@@ -37,59 +35,9 @@ std::int16_t rampRight(std::uint32_t k) {
     return static_cast<std::int16_t>(~rampLeft(k));
 }
 
-// Writes the ramp into the pipe source's FIFO at 44100 frames per second, 10 ms at a time,
-// until stopped; counts the frames written.
-class RampWriter {
-public:
-    explicit RampWriter(const std::string& fifo) : fd_(::open(fifo.c_str(), O_WRONLY)) {}
-    ~RampWriter() {
-        Stop();
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    bool ok() const { return fd_ >= 0; }
-    void Start() {
-        thread_ = std::thread([this] { Run(); });
-    }
-    void Stop() {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    std::uint32_t written() const { return written_; }
-
-private:
-    void Run() {
-        constexpr std::uint32_t framesPerChunk = 441;
-        std::vector<std::int16_t> chunk(framesPerChunk * 2);
-        const Clock::time_point start = Clock::now();
-        for (std::uint32_t n = 0; !stop_; ++n) {
-            for (std::uint32_t i = 0; i < framesPerChunk; ++i) {
-                chunk[2 * i] = rampLeft(written_ + i);
-                chunk[2 * i + 1] = rampRight(written_ + i);
-            }
-            const auto* bytes = reinterpret_cast<const char*>(chunk.data());
-            std::size_t left = chunk.size() * 2;
-            while (left > 0) {
-                const ssize_t put = ::write(fd_, bytes, left);
-                if (put <= 0) {
-                    return;
-                }
-                bytes += put;
-                left -= static_cast<std::size_t>(put);
-            }
-            written_ += framesPerChunk;
-            std::this_thread::sleep_until(start + (n + 1) * 10ms);
-        }
-    }
-
-    int fd_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<std::uint32_t> written_{0};
-};
+std::array<std::int16_t, 2> rampFrame(std::uint32_t k) {
+    return {rampLeft(k), rampRight(k)};
+}
 
 // Hands every block to the window, and once, at the tenth block, holds the window's thread
 // for a while first (three seconds unless told), as a busy desktop may.
@@ -110,18 +58,16 @@ private:
     int blocks_ = 0;
 };
 
-// Chooses the pipe source in the window's device list; false when it is not listed.
-bool ChoosePipeSource(Form1& form, const std::string& fifo) {
-    // The pipe source is listed under its description, which names its FIFO.
+// Chooses the source called `name` in the window's device list; false when it is not listed.
+bool ChooseSource(Form1& form, const std::string& name) {
     auto* cboDev = form.findChild<QComboBox*>("cboDev");
-    for (int i = 0; i < cboDev->count(); ++i) {
-        if (cboDev->itemText(i).contains(QString::fromStdString(fifo))) {
-            cboDev->setCurrentIndex(i);
-            emit cboDev->activated(i);
-            return true;
-        }
+    const int device = DeviceIndexOf(name);
+    if (device < 0 || device >= cboDev->count()) {
+        return false;
     }
-    return false;
+    cboDev->setCurrentIndex(device);
+    emit cboDev->activated(device);
+    return true;
 }
 
 // Where the ramp in `samples` (interleaved stereo) runs on from its first frame, and by
@@ -133,7 +79,8 @@ struct RampBreaks {
     bool wellFormed = true;    // every frame is a ramp frame (left and right agree)
 };
 
-RampBreaks FindBreaks(const std::vector<std::int16_t>& samples) {
+// silenceAfter: the source gives silence after the ramp's last frame (a monitor).
+RampBreaks FindBreaks(const std::vector<std::int16_t>& samples, bool silenceAfter) {
     RampBreaks breaks;
     std::size_t first = 0;
     const std::size_t frames = samples.size() / 2;
@@ -143,7 +90,16 @@ RampBreaks FindBreaks(const std::vector<std::int16_t>& samples) {
     for (std::size_t f = first; f < frames; ++f) {
         const auto value = static_cast<std::uint16_t>(samples[2 * f]);
         if (samples[2 * f + 1] != rampRight(value)) {
-            breaks.wellFormed = samples[2 * f] == 0 && samples[2 * f + 1] == 0 && f + 1 == frames;
+            const auto silent = [&](std::size_t g) {
+                return samples[2 * g] == 0 && samples[2 * g + 1] == 0;
+            };
+            breaks.wellFormed = silent(f) && f + 1 == frames;
+            if (silenceAfter) {
+                breaks.wellFormed = true;
+                for (std::size_t g = f; g < frames; ++g) {
+                    breaks.wellFormed = breaks.wellFormed && silent(g);
+                }
+            }
             break;
         }
         ++breaks.frames;
@@ -159,11 +115,11 @@ RampBreaks FindBreaks(const std::vector<std::int16_t>& samples) {
     return breaks;
 }
 
-// Records the pipe source's ramp for `period` and checks that the file holds it without a
-// lost or doubled frame.
-void RecordPipeRamp(std::chrono::milliseconds period, bool stall) {
-    const std::string fifo = qEnvironmentVariable("VOCARN_TEST_PIPE").toStdString();
-    ASSERT_FALSE(fifo.empty()) << "run through scripts/test";
+// Records the ramp for `period` and checks that the file holds it without a lost or doubled
+// frame.
+void RecordRamp(std::chrono::milliseconds period, bool stall) {
+    RampFeeder feeder(rampFrame);
+    ASSERT_TRUE(feeder.ok());
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     MessageRecorder messages;
@@ -171,11 +127,8 @@ void RecordPipeRamp(std::chrono::milliseconds period, bool stall) {
     platform::PulseWaveIn waveIn;
     Form1 form(windows, waveIn, dir.path());
 
-    ASSERT_TRUE(ChoosePipeSource(form, fifo));
+    ASSERT_TRUE(ChooseSource(form, feeder.Source()));
     ASSERT_TRUE(messages.messages.empty());
-
-    RampWriter writer(fifo);
-    ASSERT_TRUE(writer.ok());
     auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
     const QString path = form.findChild<QLineEdit*>("txtFile")->text();
     cmdDo->click();
@@ -184,9 +137,9 @@ void RecordPipeRamp(std::chrono::milliseconds period, bool stall) {
     if (stall) {
         form.Recorder().setEvents(&stallOnce);
     }
-    writer.Start();
+    feeder.Start();
     PumpFor(period);
-    writer.Stop();
+    feeder.Stop();
     // Let the recorder take what is still on its way, so nothing is left for the next take.
     PumpFor(400ms);
     const std::int32_t elapsedMS = form.lngElapsedMS();
@@ -225,31 +178,31 @@ void RecordPipeRamp(std::chrono::milliseconds period, bool stall) {
     const std::size_t rampFrames = end - first;
     // The whole period went in; the take loses at most the partly filled last buffer.
     EXPECT_GT(rampFrames, 44100u * static_cast<std::uint32_t>(period.count()) / 1000 - 22050);
-    EXPECT_LE(rampFrames, writer.written());
-    EXPECT_GE(rampFrames + 2560, writer.written() - start);
+    EXPECT_LE(rampFrames, feeder.Written());
+    EXPECT_GE(rampFrames + 2560, feeder.Written() - start);
 
     // The recorded time agrees with the file to within one block (58 ms).
     const double fileMS = frames * 1000.0 / 44100.0;
     EXPECT_NEAR(fileMS, elapsedMS, 58.0);
     std::printf("ramp: %zu frames of %u written, from value %u; silence %zu frames before, "
                 "%zu after; file %.1f ms, recorded time %d ms\n",
-                rampFrames, writer.written(), static_cast<unsigned>(start), first, frames - end,
+                rampFrames, feeder.Written(), static_cast<unsigned>(start), first, frames - end,
                 fileMS, elapsedMS);
 }
 
 TEST(RecordThroughServer, PipeRampReachesTheFileWhole) {
-    RecordPipeRamp(3000ms, false);
+    RecordRamp(3000ms, false);
 }
 
 TEST(RecordThroughServer, ThreeSecondStallOfTheWindowLosesNoFrame) {
-    RecordPipeRamp(6000ms, true);
+    RecordRamp(6000ms, true);
 }
 
 // A stall longer than the server keeps unread sound for loses sound: the take says how much
 // at its stop (status bar and system log), and exactly that much is missing from the file.
 TEST(RecordThroughServer, SoundTheServerDropsInALongStallIsReportedAtTheStop) {
-    const std::string fifo = qEnvironmentVariable("VOCARN_TEST_PIPE").toStdString();
-    ASSERT_FALSE(fifo.empty()) << "run through scripts/test";
+    RampFeeder feeder(rampFrame);
+    ASSERT_TRUE(feeder.ok());
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     MessageRecorder messages;
@@ -258,23 +211,21 @@ TEST(RecordThroughServer, SoundTheServerDropsInALongStallIsReportedAtTheStop) {
     platform::PulseWaveIn waveIn;
     waveIn.setBacklogForTests(44100 * 4); // one second
     Form1 form(windows, waveIn, dir.path());
-    ASSERT_TRUE(ChoosePipeSource(form, fifo));
-
-    RampWriter writer(fifo);
-    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE(ChooseSource(form, feeder.Source()));
     form.findChild<QPushButton*>("cmdDo")->click();
     ASSERT_TRUE(form.Recorder().IsRecording());
     StallOnce stall(form, 3500ms);
     form.Recorder().setEvents(&stall);
-    writer.Start();
+    feeder.Start();
     PumpFor(5500ms);
-    writer.Stop();
+    feeder.Stop();
     PumpFor(400ms);
     form.findChild<QPushButton*>("cmdDo")->click();
     ASSERT_FALSE(form.Recorder().IsRecording());
 
     const std::uint64_t dropped = form.Recorder().DroppedBytes();
-    const RampBreaks breaks = FindBreaks(ReadBack(form.strLastFile(), 44100, 2));
+    const RampBreaks breaks =
+        FindBreaks(ReadBack(form.strLastFile(), 44100, 2), feeder.SilenceAround());
     std::printf("dropped %llu bytes; ramp %zu frames with %zu jumps over %u frames\n",
                 static_cast<unsigned long long>(dropped), breaks.frames, breaks.jumps,
                 breaks.skipped);

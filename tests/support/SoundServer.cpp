@@ -11,6 +11,15 @@
 #include <cstdlib>
 #include <tuple>
 
+std::string TestServer() {
+    const char* server = std::getenv("VOCARN_TEST_SERVER");
+    return server != nullptr && *server != '\0' ? server : "pulseaudio";
+}
+
+bool OnPipeWire() {
+    return TestServer() == "pipewire";
+}
+
 QByteArray Pactl(const QStringList& args) {
     QProcess p;
     p.start("pactl", args);

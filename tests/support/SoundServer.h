@@ -9,6 +9,11 @@
 
 // Helpers for tests that use the private sound server of the test run (PULSE_SERVER).
 
+// Which server scripts/sound-server started for the run (VOCARN_TEST_SERVER): "pulseaudio"
+// or "pipewire" (PipeWire's PulseAudio service); "pulseaudio" when unset.
+std::string TestServer();
+bool OnPipeWire();
+
 // Runs pactl with `args`; its output, or empty after reporting a test failure.
 QByteArray Pactl(const QStringList& args);
 
