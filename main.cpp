@@ -2,36 +2,16 @@
 #include "app/ProgramFolder.h"
 #include "app/SingleInstance.h"
 #include "platform/PulseWaveIn.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WindowService.h"
 #include "resources/ProgramIcon.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QEvent>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
-
-// Ends the program once the main window has closed and no other window is left on screen.
-// The toolkit ends it by itself only when the last window closes while visible; "退出" in the
-// tray menu closes the main window while it may be hidden.
-class QuitWhenClosed final : public QObject {
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Close) {
-            QTimer::singleShot(0, this, [] {
-                for (const QWidget* widget : QApplication::topLevelWidgets()) {
-                    if (widget->isVisible()) {
-                        return;
-                    }
-                }
-                QCoreApplication::quit();
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // For tests of the whole program: VOCARN_TEST_AUTORECORD names a capture device; once the
 // window is up, that device is chosen and a recording started, as a user would. Unset, it
@@ -74,14 +54,21 @@ int main(int argc, char* argv[]) {
 
     platform::WindowService windows;
     platform::PulseWaveIn waveIn;
-    QuitWhenClosed quitWhenClosed;
     // Declared last, so the window (and the capture engine in it) goes before the services.
+    // The program ends when this window closes (Form1 keeps that rule).
     Form1 form(windows, waveIn, programFolder);
-    form.installEventFilter(&quitWhenClosed);
     instance.setOnActivated([&form] {
         form.showNormal();
         form.raise();
         form.activateWindow();
+    });
+    // A shutdown, a logout or Ctrl+C ends Vocarn as closing its window does: a running take
+    // is finished (its header exact, the counter saved) and the window goes with the rest.
+    const platform::TerminationSignals termination([&form](int) {
+        if (form.Recorder().IsRecording()) {
+            form.cmdDo_Click();
+        }
+        QCoreApplication::quit();
     });
     AutoRecord(form);
     return QApplication::exec();

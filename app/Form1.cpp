@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/PopupComboBox.h"
+#include "app/QuitWhenClosed.h"
 #include "app/SaveFileDialog.h"
 #include "app/SettingsFile.h"
 #include "app/TrayIcon.h"
@@ -38,8 +39,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +54,13 @@ const QString kAppTitle = QStringLiteral("Vocarn");
 
 // The highest rate the effects chain accepts; the rate box takes five digits.
 constexpr std::int32_t kMaxSampleRate = 96000;
+// The lowest rate every part of a recording takes: PipeWire's sound server refuses record
+// streams of about 21 Hz and below, and the resampler (a 32-tap filter) gives a take of
+// fewer than 31 frames back short, which is every take of one one-second block below 31 Hz.
+constexpr std::int32_t kMinSampleRate = 32;
+
+// The capture block the window asks for: 10240 bytes, 58 ms at 44100 Hz stereo.
+constexpr std::int32_t kCaptureBlockBytes = 10240;
 
 const QString kCaptionStop = QStringLiteral("停止录音");
 
@@ -80,7 +91,8 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
              const QString& programFolder, platform::FormatChooser* chooser, QWidget* parent)
     : QMainWindow(parent), windows_(windows), waveIn_(waveIn), programFolder_(programFolder),
       chooser_(chooser), ownSaveDialog_(std::make_unique<SaveFileDialog>()),
-      saveDialog_(ownSaveDialog_.get()) {
+      saveDialog_(ownSaveDialog_.get()),
+      quitWhenClosed_(std::make_unique<QuitWhenClosed>(static_cast<QWidget&>(*this))) {
     ui.setupUi(this);
     chkFX = {ui.chkFX_0, ui.chkFX_1, ui.chkFX_2, ui.chkFX_3};
 
@@ -125,7 +137,9 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     });
     connect(ui.sldVol, &QSlider::valueChanged, this, &Form1::sldVol_Change);
     connect(ui.cmdFXOpts, &QPushButton::clicked, this, &Form1::cmdFXOpts_Click);
-    connect(ui.cboSamplerate, &QComboBox::activated, this, &Form1::cboSamplerate_Click);
+    // Only a rate picked from the open list runs the handler; a typed rate, even one of the
+    // list's, is read by the start.
+    connect(ui.cboSamplerate, &PopupComboBox::listPicked, this, &Form1::cboSamplerate_Click);
     connect(ui.chkStereo, &QCheckBox::toggled, this, &Form1::chkStereo_Click);
     connect(ui.CmdST, &QPushButton::clicked, this, &Form1::CmdST_Click);
     connect(ui.cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
@@ -139,6 +153,9 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     if (!TrayIcon::SystemTrayAvailable()) {
         ui.Command4->setToolTip(QStringLiteral("此桌面没有系统托盘，窗口将最小化到任务栏"));
     }
+    // A rate comes out as typed: the box completes nothing from its list (completing "4" to
+    // "44100" would leave no room for 48000) and adds no typed rate to it.
+    ui.cboSamplerate->setCompleter(nullptr);
     ui.cboSamplerate->installEventFilter(this);
     ui.cboSamplerate->lineEdit()->installEventFilter(this);
     // Text put in by other means than a typed key (the context menu's paste, the mouse's
@@ -242,9 +259,9 @@ void Form1::Form_Load() {
 
 void Form1::RepairTakes() const {
     // Every numbered take in the folder: a header read each, and a write only for the cut
-    // ones.
+    // ones. A symbolic link named like a take is no take: it is not even listed.
     QDirIterator takes(QDir(programFolder_).filePath(QStringLiteral("file")),
-                       {QStringLiteral("录音*.wav")}, QDir::Files);
+                       {QStringLiteral("录音*.wav")}, QDir::Files | QDir::NoSymLinks);
     while (takes.hasNext()) {
         WavRepair::Repair(takes.next().toStdString());
     }
@@ -305,10 +322,13 @@ QString Form1::OutputPath(const QString& programFolder, std::int16_t intFileNo) 
 
 void Form1::CreateOutputFile(const QString& path) const {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    // Read and write without truncating: an existing file keeps its contents.
-    if (file.open(QIODevice::ReadWrite)) {
-        file.close();
+    // Read and write without truncating: an existing file keeps its contents. A symbolic
+    // link in the file's place is not followed (nothing is made where it leads), and a FIFO
+    // is not waited on.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
     }
 }
 
@@ -376,6 +396,9 @@ void Form1::cboDev_Click() {
         ui.cboRecLine->clear();
     }
     if (!clsRecorder->SelectDevice(ui.cboDev->currentIndex())) {
+        // No device is selected now, so none is shown either: a start would otherwise
+        // record from another device than the one in the list.
+        ui.cboDev->setCurrentIndex(-1);
         platform::MsgBox(this, QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
                          kAppTitle);
         return;
@@ -384,13 +407,25 @@ void Form1::cboDev_Click() {
 }
 
 void Form1::cboDev_DropDown() {
-    const int before = ui.cboDev->currentIndex();
-    const QString name = before >= 0 ? ui.cboDev->itemText(before) : QString();
+    ReadDevicesAgain();
+}
+
+void Form1::ReadDevicesAgain() {
+    const bool chosen = ui.cboDev->currentIndex() >= 0;
+    const std::string id = clsRecorder->SelectedDeviceId();
     FillDevices();
-    if (before < 0) {
+    if (!chosen) {
         return;
     }
-    const int now = ui.cboDev->findText(name, Qt::MatchExactly);
+    // The chosen device, found by its id: names may repeat, and places move when devices
+    // come and go.
+    int now = -1;
+    for (int i = 0; i < ui.cboDev->count() && !id.empty(); ++i) {
+        if (clsRecorder->DeviceId(i) == id) {
+            now = i;
+            break;
+        }
+    }
     if (now < 0) {
         // The chosen device has gone: nothing is chosen, and its lines go with it.
         const QSignalBlocker quiet(ui.cboRecLine);
@@ -398,8 +433,8 @@ void Form1::cboDev_DropDown() {
         return;
     }
     ui.cboDev->setCurrentIndex(now);
-    // The capture engine knows the device by its place in the list, which may have moved;
-    // the device's lines and volume are read afresh too.
+    // The capture engine counts devices in the list just read; the device's lines and
+    // volume are read afresh too.
     cboDev_Click();
 }
 
@@ -408,17 +443,26 @@ void Form1::cboRecLine_Click() {
         platform::MsgBox(this, QStringLiteral("Couldn't select mixer line!"),
                          platform::MessageIcon::Warning, kAppTitle);
     }
-    // The slider follows the line's volume; the update runs even when the value is unchanged.
-    ui.sldVol->setValue(clsRecorder->MixerLineVolume());
-    sldVol_Change();
+    // The slider and its label follow the line's volume. Only a move of the slider by the
+    // user writes it: the volume read is shown, never written back, so a volume above the
+    // full level and channels set apart in the desktop's mixer stay as they are.
+    const std::int32_t volume = clsRecorder->MixerLineVolume();
+    {
+        const QSignalBlocker quiet(ui.sldVol);
+        ui.sldVol->setValue(volume); // at most the maximum
+    }
+    ShowVolume(volume);
 }
 
 void Form1::sldVol_Change() {
     const int value = ui.sldVol->value();
     clsRecorder->setMixerLineVolume(value);
-    const double percent = static_cast<double>(value) / ui.sldVol->maximum() * 100.0;
-    ui.lblVolPer->setText(QString::number(static_cast<int>(std::floor(percent))) +
-                          QStringLiteral("%"));
+    ShowVolume(value);
+}
+
+void Form1::ShowVolume(std::int32_t volume) {
+    // The percentage the desktop's mixer shows for the volume.
+    ui.lblVolPer->setText(QString::number(platform::VolumePercent(volume)) + QStringLiteral("%"));
 }
 
 void Form1::cmdFXOpts_Click() {
@@ -559,7 +603,11 @@ bool Form1::cboSamplerate_KeyPress(QChar character) const {
     if (character == QChar(8)) {
         return true;
     }
-    return character >= u'0' && character <= u'9' && ui.cboSamplerate->currentText().size() != 5;
+    // The typed digit replaces the selected text, so the selection does not count towards
+    // the five digits.
+    const QLineEdit* edit = ui.cboSamplerate->lineEdit();
+    return character >= u'0' && character <= u'9' &&
+           edit->text().size() - edit->selectedText().size() < 5;
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -628,9 +676,10 @@ void Form1::StartRecording() {
         return;
     }
     // An emptied or foreign rate text would open nothing sensible: refuse it before anything
-    // is opened. A rate of 0 goes on to the encoder, which refuses it.
+    // is opened, as a rate too low or too high for the chain. A rate of 0 goes on to the
+    // encoder, which refuses it.
     const std::optional<std::int32_t> rate = SampleRate();
-    if (!rate || *rate > kMaxSampleRate) {
+    if (!rate || *rate > kMaxSampleRate || (*rate > 0 && *rate < kMinSampleRate)) {
         hint(QStringLiteral("取样率无效!"));
         return;
     }
@@ -640,14 +689,26 @@ void Form1::StartRecording() {
     recordChannels_ = channels;
 
     if (clsEncoder->Encoder_EncoderInit(*rate, channels, ui.txtFile->text().toStdString()) != 0) {
-        hint(QStringLiteral("无法初始化编码器!"));
+        hint(clsEncoder->OutputInUse() ? QStringLiteral("该文件正在被另一个录音使用!")
+                                       : QStringLiteral("无法初始化编码器!"));
         return;
     }
     clsEffects->setSamplerate(*rate);
     clsEffects->setChannels(channels);
 
+    // The encoder takes at most one second of sound per block: below 5120 Hz mono (2560 Hz
+    // stereo) a capture block holds one second instead of its usual 10240 bytes.
+    clsRecorder->setBufferSize(std::min(kCaptureBlockBytes, lngBytesPerSec_));
     if (!clsRecorder->StartRecord(*rate, channels)) {
         // Without capture there is nothing to record: finish the empty file and stay idle.
+        if (clsRecorder->StartError() == platform::MMSYSERR_BADDEVICEID) {
+            // The chosen device is gone: the list shows what there is now, and the user
+            // chooses again.
+            clsEncoder->Encoder_EncoderClose();
+            ReadDevicesAgain();
+            hint(QStringLiteral("所选录音设备已不存在，请重新选择!"));
+            return;
+        }
         hint(QStringLiteral("不能启动录音功能!"));
         clsEncoder->Encoder_EncoderClose();
         return;
@@ -659,7 +720,22 @@ void Form1::StartRecording() {
 }
 
 void Form1::StopRecording() {
-    if (!clsRecorder->StopRecord()) {
+    if (stopping_) {
+        // A block of the take's end asks for the stop: the capture ends at that block, and
+        // the stop under way finishes the take.
+        clsRecorder->StopRecord();
+        return;
+    }
+    // The capture engine hands the end of the take to clsRecorder_GotData before it returns,
+    // so the file is finished after the last block.
+    stopping_ = true;
+    const bool stopped = clsRecorder->StopRecord();
+    stopping_ = false;
+    if (std::exchange(takeEndedAtStop_, false)) {
+        writeFailedAtStop_ = false;
+        return;
+    }
+    if (!stopped) {
         platform::MsgBox(this, QStringLiteral("此时无法停止录音!"), platform::MessageIcon::Warning,
                          kTitleHint);
     }
@@ -669,6 +745,10 @@ void Form1::StopRecording() {
     NextFile();
     EnableSettings(true);
     ReportLostSound(clsRecorder->SilenceBytes(), clsRecorder->DroppedBytes());
+    if (std::exchange(writeFailedAtStop_, false)) {
+        platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
+                         platform::MessageIcon::Warning, kAppTitle);
+    }
 }
 
 void Form1::ShowIdle() {
@@ -717,6 +797,7 @@ bool Form1::ContinueInNextFile() {
         clsRecorder->StopRecord();
         ShowIdle();
         EnableSettings(true);
+        takeEndedAtStop_ = stopping_;
         platform::MsgBox(this, QStringLiteral("无法初始化编码器!"), platform::MessageIcon::Warning,
                          kTitleHint);
         return false;
@@ -770,9 +851,21 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
         sizeStale_ = true;
         if (result == 10) {
             // Short write: finish what is on disk and advance the counter, then tell the user.
+            // During a stop the stop does both, once it has finished the take.
+            if (stopping_) {
+                writeFailedAtStop_ = true;
+                cmdDo_Click();
+                return;
+            }
             cmdDo_Click();
             platform::MsgBox(this, QStringLiteral("Write error (no disk space left?)!"),
                              platform::MessageIcon::Warning, kAppTitle);
+        } else if (result != 0) {
+            // The encoder refused the block: a take that went on would write nothing while
+            // the time counts up. It ends here with what is on disk, and the user is told.
+            cmdDo_Click();
+            platform::MsgBox(this, QStringLiteral("编码失败，录音已停止!"),
+                             platform::MessageIcon::Warning, kTitleHint);
         }
     }
 }

@@ -21,6 +21,7 @@ class QTimer;
 class clsDraw;
 class FrmST;
 class TrayIcon;
+class QuitWhenClosed;
 class QCheckBox;
 class QLabel;
 class clsDSP;
@@ -118,8 +119,11 @@ private:
     void cboSamplerate_Click();
     void chkStereo_Click();
     void chkFX_Click(int Index);
-    // Refreshes the device list before it opens, keeping the chosen device by name.
+    // Refreshes the device list before it opens (ReadDevicesAgain).
     void cboDev_DropDown();
+    // Reads the device list again, keeping the chosen device chosen (by its id) when it is
+    // still there, its lines and volume read afresh; nothing is chosen when it is gone.
+    void ReadDevicesAgain();
     void cmdBrowse_Click();
     void cmdSelFmt_Click();
     void CmdST_Click();
@@ -128,16 +132,20 @@ private:
     // Hides the window, leaving the tray icon as the way back; minimises it instead on a
     // desktop without a notification area, where a hidden window could not be brought back.
     void Command4_Click();
-    // True when the typed character may go into the rate box.
+    // True when the typed character may go into the rate box: Backspace, or a digit while
+    // the text outside the selection it replaces is shorter than five characters.
     bool cboSamplerate_KeyPress(QChar character) const;
 
     void ShowWAVFormat();
+    // Shows `volume` (0 .. 65535, more above the full level) in lblVolPer as the desktop's
+    // mixer would.
+    void ShowVolume(std::int32_t volume);
     void ApplyFonts();
     // The rate in cboSamplerate, or nothing when the box holds no decimal number.
     std::optional<std::int32_t> SampleRate() const;
     std::int16_t Channels() const;
     // Creates the "file" subfolder when missing and the file at path when missing, leaving an
-    // existing file's contents alone.
+    // existing file's contents alone; never through a symbolic link.
     void CreateOutputFile(const QString& path) const;
     void WriteSettings() const;
     // Restates the sizes of the takes in the "file" subfolder that a crash or a kill cut off.
@@ -182,9 +190,17 @@ private:
     // The effects settings window, made on first use and kept for the next opening.
     std::unique_ptr<frmFXOpts> fxOpts_;
     std::unique_ptr<TrayIcon> tray_; // the icon and the window's procedure
+    // The program ends when this window closes, never when another one does.
+    std::unique_ptr<QuitWhenClosed> quitWhenClosed_;
 
     bool blnLoaded = false;
     bool unloaded_ = false;
+    // A stop is handing the end of the take to the file.
+    bool stopping_ = false;
+    // While stopping: a block of the take's end could not be written (the message follows
+    // the stop), or the file after a full one could not be opened (the take has ended).
+    bool writeFailedAtStop_ = false;
+    bool takeEndedAtStop_ = false;
     std::vector<std::int16_t> intBlock_;
     std::int32_t lngElapsedMS_ = 0;
     std::int32_t lngBytesPerSec_ = 0;

@@ -13,11 +13,14 @@ public:
     static QString path(const QString& folder);
 
     // The counter read from the first line of "nu.ini" in `folder`. A missing or unreadable
-    // file, or a first line that is no number in the 16-bit range, gives 0: the file is then
-    // written afresh by the next recording.
+    // file, anything but a regular file (a FIFO is never waited on), or a first line that is
+    // no number in the 16-bit range, gives 0: the file is then written afresh by the next
+    // recording.
     static std::int16_t ReadFileNo(const QString& folder);
 
-    // Writes the counter, creating or truncating the file. False when it could not be written.
+    // Writes the counter, creating or truncating the file. A FIFO or a device in its place
+    // is never written into (nor waited on): a regular file replaces it. False when it could
+    // not be written.
     static bool WriteFileNo(const QString& folder, std::int16_t intFileNo);
 
     // The counter a first line stands for: a decimal number with optional sign and fraction,

@@ -2,12 +2,19 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QStyle>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <utility>
 
 namespace {
+
+// The longest wait for the window system to take the focus from a hidden window. The X11
+// platform of the toolkit takes it 100 ms after the window system's focus-out.
+constexpr int kFocusLossWaitMS = 300;
 
 TrayIcon::MenuPopup& popupSeam() {
     static TrayIcon::MenuPopup popup;
@@ -99,7 +106,7 @@ std::intptr_t TrayIcon::WindowProc(platform::WindowHandle hWnd, std::uint32_t uM
         if (lParam == WM_RBUTTONDOWN) {
             window_.raise();
             window_.activateWindow();
-        } else if (lParam == WM_RBUTTONUP) {
+        } else if (lParam == WM_RBUTTONUP && AwaitFocusLoss()) {
             const QPoint at = QCursor::pos();
             if (const MenuPopup& popup = popupSeam()) {
                 popup(menu_, at);
@@ -111,6 +118,24 @@ std::intptr_t TrayIcon::WindowProc(platform::WindowHandle hWnd, std::uint32_t uM
     // The menu's "退出" may have restored the previous procedure already; this call still
     // hands the message on to it.
     return platform::WindowService::CallWindowProc(lngOldWndProc, hWnd, uMsg, wParam, lParam);
+}
+
+bool TrayIcon::AwaitFocusLoss() {
+    if (awaitingFocusLoss_) {
+        return false; // the release that is waiting already opens the menu
+    }
+    const QWindow* focus = QGuiApplication::focusWindow();
+    if (focus == nullptr || focus->isVisible()) {
+        return true;
+    }
+    awaitingFocusLoss_ = true;
+    QEventLoop wait;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &wait, &QEventLoop::quit);
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kFocusLossWaitMS, &wait, &QEventLoop::quit);
+    wait.exec();
+    awaitingFocusLoss_ = false;
+    return true;
 }
 
 TrayIcon::MenuPopup TrayIcon::installPopup(MenuPopup popup) {

@@ -50,8 +50,9 @@ public:
     void Remove();
 
     // The main window's procedure while installed: on the tray message, a right-button press
-    // brings the window to the front and a release opens Mnu_Menu at the cursor; other mouse
-    // messages do nothing. Every message, the tray message included, then goes on to the
+    // brings the window to the front and a release opens Mnu_Menu at the cursor (once the
+    // focus a hidden window still held has gone, see AwaitFocusLoss); other mouse messages do
+    // nothing. Every message, the tray message included, then goes on to the
     // previous procedure, whose result is returned.
     std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
                              std::intptr_t lParam);
@@ -70,12 +71,20 @@ public:
 
 private:
     void PostMouse(std::intptr_t first, std::intptr_t second = 0);
+    // A hidden window of the program that still holds the focus loses it a moment later (on
+    // X11 the toolkit takes it 100 ms after the window system's focus-out), and the toolkit
+    // closes every open menu when the program loses the focus: a menu opened right after the
+    // main window was hidden would vanish at once. Waits for that loss (at most 300 ms) while
+    // the event loop goes on. False for a release that comes while another one waits; that one
+    // opens the menu.
+    bool AwaitFocusLoss();
 
     platform::WindowService& windows_;
     QWidget& window_;
     platform::WindowHandle hWnd_ = 0;
     platform::WindowProc lngOldWndProc; // the procedure WindowProc replaced
     bool added_ = false;
+    bool awaitingFocusLoss_ = false;
     QMenu menu_;
     QSystemTrayIcon icon_;
 };

@@ -3,13 +3,15 @@
 #include <utility>
 
 using platform::WaveInHeader;
+using platform::WindowHandle;
 
 WaveInRecorder::WaveInRecorder(platform::WindowService& windows, platform::WaveInService& waveIn)
     : windows_(windows), waveIn_(waveIn) {}
 
 WaveInRecorder::~WaveInRecorder() {
+    // The owner may be going away too: the end of the take is not delivered.
     if (IsRecording()) {
-        StopRecord();
+        CloseRecording(false);
     }
     CloseMessageWindow();
     mixer_.reset();
@@ -24,15 +26,61 @@ bool WaveInRecorder::IsRecording() const {
 }
 
 bool WaveInRecorder::StopRecord() {
+    CloseRecording(true);
+    return true;
+}
+
+void WaveInRecorder::CloseRecording(bool deliverTheEnd) {
+    // Inside GotData the take ends at the block in hand; a stop already delivering the end
+    // of the take is not started again.
+    bool handedBack = false;
+    if (deliverTheEnd && device_ != nullptr && delivering_ == 0 && !ending_) {
+        const std::uint64_t recording = recording_;
+        handedBack = DeliverTheEnd();
+        if (recording_ != recording) {
+            return; // a handler stopped this take and started the next one
+        }
+    }
     if (device_ != nullptr) {
-        // The reset hands every queued buffer back; they are posted to the message window,
-        // which is gone before the loop dispatches them.
-        device_->Stop();
-        device_->Reset();
+        // Whatever the reset hands back now is posted to the message window, which is gone
+        // before the loop dispatches it.
+        if (!handedBack) {
+            device_->Stop();
+            device_->Reset();
+        }
         CloseDevice(buffers_.size());
     }
     CloseMessageWindow();
-    return true;
+}
+
+bool WaveInRecorder::DeliverTheEnd() {
+    ending_ = true;
+    const std::uint64_t recording = recording_;
+    const WindowHandle window = messageWindow_;
+    // Each buffer is posted when the device hands it back, so taking the window's messages
+    // in posting order delivers the blocks in capture order, each once. A handler may stop
+    // the take (and even start the next one): then nothing more is delivered here.
+    const auto running = [&] { return device_ != nullptr && recording_ == recording; };
+    device_->MarkEnd();
+    for (;;) {
+        const bool complete = device_->FillToEnd();
+        const std::size_t delivered = windows_.SendPosted(window);
+        if (!running() || complete || delivered == 0) {
+            break;
+        }
+    }
+    const bool handedBack = running();
+    if (handedBack) {
+        // The partly filled buffer last: the reset hands back every queued buffer, which is
+        // not queued again.
+        device_->Stop();
+        device_->Reset();
+        handedBackAll_ = recording;
+        windows_.SendPosted(window);
+        handedBackAll_ = 0;
+    }
+    ending_ = false;
+    return handedBack;
 }
 
 bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels) {
@@ -56,12 +104,13 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     // 2. The window the device posts to.
     OpenMessageWindow();
 
-    // 3., 4. Open the selected device (-1: the default input) for 16-bit PCM.
+    // 3., 4. Open the selected device for 16-bit PCM: the one picked, by its id, wherever
+    // it is in the list now; the default input while none is selected.
     platform::WaveInFormat format;
     format.samplerate = samplerate;
     format.channels = Channels;
-    int error = platform::MMSYSERR_NOERROR;
-    device_ = waveIn_.Open(selectedDevice_, format, windows_, messageWindow_, error);
+    startError_ = platform::MMSYSERR_NOERROR;
+    device_ = waveIn_.Open(selectedId_, format, windows_, messageWindow_, startError_);
     if (device_ == nullptr) {
         CloseMessageWindow();
         return false;
@@ -76,7 +125,8 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
         b.hdr.data = reinterpret_cast<std::uint8_t*>(b.intBuffer.data());
         b.hdr.bufferLength = static_cast<std::uint32_t>(samples * sizeof(std::int16_t));
         b.hdr.user = i;
-        if (device_->Prepare(b.hdr) != platform::MMSYSERR_NOERROR) {
+        startError_ = device_->Prepare(b.hdr);
+        if (startError_ != platform::MMSYSERR_NOERROR) {
             CloseDevice(i);
             CloseMessageWindow();
             return false;
@@ -84,7 +134,8 @@ bool WaveInRecorder::StartRecord(std::int32_t samplerate, std::int16_t Channels)
     }
 
     // 6. Start, then 7. queue every buffer in index order.
-    if (device_->Start() != platform::MMSYSERR_NOERROR) {
+    startError_ = device_->Start();
+    if (startError_ != platform::MMSYSERR_NOERROR) {
         CloseDevice(buffers_.size());
         CloseMessageWindow();
         return false;
@@ -129,17 +180,26 @@ std::string WaveInRecorder::DeviceName(std::int32_t Index) {
     return waveIn_.DeviceName(Index);
 }
 
+std::string WaveInRecorder::DeviceId(std::int32_t Index) {
+    return waveIn_.DeviceId(Index);
+}
+
 bool WaveInRecorder::SelectDevice(std::int32_t Index) {
-    if (Index < 0 || Index > DeviceCount() - 1) {
-        return false;
+    // The index counts in the list the user was shown; the device is kept by its id, so
+    // devices coming or going later do not change which one is recorded.
+    std::string id = waveIn_.DeviceId(Index);
+    if (id.empty()) {
+        return false; // outside the list
     }
     selectedDevice_ = -1;
+    selectedId_.clear();
     mixer_.reset(); // before the next one opens
-    mixer_ = waveIn_.OpenMixer(Index);
+    mixer_ = waveIn_.OpenMixer(id);
     if (mixer_ == nullptr) {
         return false;
     }
     selectedDevice_ = Index;
+    selectedId_ = std::move(id);
     return true;
 }
 
@@ -188,6 +248,14 @@ void WaveInRecorder::setMixerLineVolume(std::int32_t Volume) {
 
 std::int32_t WaveInRecorder::SelectedDevice() const {
     return selectedDevice_;
+}
+
+const std::string& WaveInRecorder::SelectedDeviceId() const {
+    return selectedId_;
+}
+
+int WaveInRecorder::StartError() const {
+    return startError_;
 }
 
 bool WaveInRecorder::DeviceFailed() const {
@@ -239,9 +307,10 @@ void WaveInRecorder::zSubclass_Proc(bool, bool&, std::intptr_t&, platform::Windo
         OnData(lParam);
     } else if (uMsg == platform::WIM_DEVICE_FAILED && device_ != nullptr && !deviceFailed_) {
         // Posted after the buffers the device handed back before it failed, so the owner has
-        // every block of the take when it hears of the loss.
+        // every block of the take when it hears of the loss. A stop under way is ending the
+        // take anyway: it is not told then.
         deviceFailed_ = true;
-        if (events_ != nullptr) {
+        if (events_ != nullptr && !ending_) {
             events_->DeviceLost();
         }
     }
@@ -266,13 +335,17 @@ void WaveInRecorder::OnData(std::intptr_t lParam) {
     const WaveInHeader copy = buffer->hdr;
     std::int32_t lngLen = static_cast<std::int32_t>(copy.bytesRecorded);
     const std::uint64_t recording = recording_;
+    if (handedBackAll_ == recording && lngLen == 0) {
+        return; // an empty buffer the stop's reset handed back: no sound in it
+    }
     ++delivering_;
     if (events_ != nullptr) {
         events_->GotData(std::span<std::int16_t>(buffer->intBuffer), lngLen);
     }
     --delivering_;
-    // Give the buffer back to the device unless the handler stopped this recording.
-    if (device_ != nullptr && recording_ == recording) {
+    // Give the buffer back to the device unless the handler stopped this recording or the
+    // stop has taken every buffer back.
+    if (device_ != nullptr && recording_ == recording && handedBackAll_ != recording) {
         device_->AddBuffer(buffer->hdr);
     }
     if (delivering_ == 0) {

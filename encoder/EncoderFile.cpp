@@ -13,9 +13,12 @@ EncoderFile::~EncoderFile() {
 
 bool EncoderFile::open(const std::string& path, Creation creation) {
     close();
+    inUse_ = false;
+    // Never truncated at the open: a file another recording holds must keep its sound, so
+    // the lock comes first and the truncation after it.
     int flags = O_WRONLY | O_CLOEXEC;
     if (creation == Creation::CreateAlways) {
-        flags |= O_CREAT | O_TRUNC;
+        flags |= O_CREAT;
     }
     int fd;
     do {
@@ -24,9 +27,32 @@ bool EncoderFile::open(const std::string& path, Creation creation) {
     if (fd < 0) {
         return false;
     }
-    // Advisory only: a second holder is told the file is in use; the recording itself goes
-    // on whether or not the lock was had.
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    // Devices (/dev/null, /dev/full) and FIFOs have no contents to keep or to cut: neither
+    // locked nor truncated.
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) {
+        int locked;
+        do {
+            locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (locked != 0 && errno == EINTR);
+        // A file system without locks still records; only a lock held elsewhere refuses.
+        if (locked != 0 && errno == EWOULDBLOCK) {
+            inUse_ = true;
+            ::close(fd);
+            return false;
+        }
+        int cut = 0;
+        if (creation == Creation::CreateAlways) {
+            do {
+                cut = ::ftruncate(fd, 0);
+            } while (cut != 0 && errno == EINTR);
+        }
+        if (cut != 0) {
+            ::close(fd);
+            return false;
+        }
+    }
     fd_ = fd;
     path_ = path;
     return true;

@@ -7,7 +7,8 @@
 // open) and the path, with write, seek and size on 32-bit positions. The file is opened
 // for writing only; other programs may read it (and write it) while it is open. It holds
 // an advisory lock (flock) while open, so the start-up repair of another Vocarn leaves a
-// file that is being recorded alone. Files never grow past the size limit, 4 GiB - 1 bytes
+// file that is being recorded alone, and another recording is refused the file: the lock is
+// taken before a file made anew is truncated. Files never grow past the size limit, 4 GiB - 1 bytes
 // (the largest size the RIFF fields can state) unless lowered: a write that would cross
 // it is cut short there.
 class EncoderFile {
@@ -25,8 +26,11 @@ public:
     EncoderFile(const EncoderFile&) = delete;
     EncoderFile& operator=(const EncoderFile&) = delete;
 
-    // Opens path (UTF-8); false when it cannot be opened. Closes an open file first.
+    // Opens path (UTF-8); false when it cannot be opened, or when another recording holds
+    // it (its contents then untouched). Closes an open file first.
     bool open(const std::string& path, Creation creation);
+    // Whether the last open failed because another recording holds the file.
+    bool inUse() const { return inUse_; }
     // Handle -1, path cleared.
     void close();
 
@@ -56,4 +60,5 @@ private:
     int fd_ = -1;
     std::string path_;
     std::uint32_t sizeLimit_ = MaxSize;
+    bool inUse_ = false;
 };

@@ -154,7 +154,14 @@ std::int32_t EncoderWAV::SelectFormat(std::int32_t samplerate, std::int16_t Chan
     // Only formats into which this recording's 16-bit PCM converts are offered.
     const auto source = platform::WaveFormat::pcm(samplerate, Channels, 16).bytes();
     const auto formats = acm_.convertibleFormats(source);
-    const auto choice = chooser_.choose(hwndOwner, Title, source, formats);
+    // The chooser opens on the format set now where it is on offer, so that accepting at once
+    // keeps it; otherwise on the recording's own 16-bit PCM.
+    const bool offered = std::any_of(formats.begin(), formats.end(), [this](const auto& f) {
+        return std::ranges::equal(f.record, OutputFormat());
+    });
+    const std::span<const std::uint8_t> initial =
+        offered ? OutputFormat() : std::span<const std::uint8_t>(source);
+    const auto choice = chooser_.choose(hwndOwner, Title, source, formats, initial);
     if (!choice || choice->record.size() < platform::WaveFormat::RecordSize ||
         choice->record.size() > FormatBufferSize) {
         return 11;

@@ -36,9 +36,10 @@ class FormatChooser;
 // blocks of the output format that reached the disk are kept and stated by the header,
 // a partial block is cut off, and nothing more is appended to that file.
 //
-// Result codes: 0 success; 2 not running (close) or file not created (init); 7 bad rate or
-// channels or no conversion stream (init); 8 block longer than one second of input;
-// 9 conversion failed and consumed nothing; 10 short write.
+// Result codes: 0 success; 2 not running (close) or file not created (init; also when
+// another recording holds the file, which is then left untouched); 7 bad rate or channels or
+// no conversion stream (init); 8 block longer than one second of input; 9 conversion failed
+// and consumed nothing; 10 short write.
 class EncoderWAV {
 public:
     // Conversion streams over FFmpeg, the format chooser dialog.
@@ -67,7 +68,8 @@ public:
     // wfx: a wave format record with its extra bytes, stored as given (not examined).
     void SetFormat(std::span<const std::uint8_t> wfx, std::string FormatID, std::string FormatTag);
     // Lets the user choose the output format among those the 16-bit PCM of samplerate and
-    // Channels converts into, in the chooser titled Title over hwndOwner. 0: the choice is
+    // Channels converts into, in the chooser titled Title over hwndOwner. The chooser opens
+    // on the output format when it is on offer, otherwise on that 16-bit PCM. 0: the choice is
     // the output format (the whole 131072-byte format buffer, the record at its start), its
     // type name FormatTag and its text FormatID; 11: cancelled or failed, nothing changed.
     std::int32_t SelectFormat(std::int32_t samplerate, std::int16_t Channels, QWidget* hwndOwner,
@@ -86,6 +88,9 @@ public:
                                      const std::string& output);
 
     bool IsRunning() const;
+    // Whether the last Encoder_EncoderInit gave 2 because another recording holds the file
+    // (it is then left as it was).
+    bool OutputInUse() const { return file_.inUse(); }
 
     // Whether converting a block of buffer_len bytes could take the file past its size limit
     // (the end flush at close counted in): the caller then finishes this file and hands the

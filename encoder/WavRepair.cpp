@@ -121,11 +121,12 @@ private:
 };
 
 // Opens path when it names a regular file, without waiting and without becoming anyone's
-// terminal: a FIFO or a device under that name is never opened. -1 and errno otherwise
-// (ENOENT for a missing file, ENODEV for one that is not regular).
+// terminal: a FIFO or a device under that name is never opened, and a symbolic link is
+// never followed (a link named like a take may lead anywhere). -1 and errno otherwise
+// (ENOENT for a missing file, ENODEV for one that is not regular, a link included).
 int openNonBlocking(const std::string& path, int access) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::lstat(path.c_str(), &st) != 0) {
         return -1;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -134,7 +135,7 @@ int openNonBlocking(const std::string& path, int access) {
     }
     int fd;
     do {
-        fd = ::open(path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd = ::open(path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

@@ -21,7 +21,8 @@
 // The repair writes only to regular files of exactly this layout whose size fields both
 // state no more than the file holds and at least one of which falls short; it changes only
 // the two fields and the partial block. Anything else is read and left as it is. A file a
-// recording holds (the encoder's advisory lock) is left alone.
+// recording holds (the encoder's advisory lock) is left alone. A symbolic link is never
+// followed: it is no take, whatever its name and wherever it leads.
 class WavRepair {
 public:
     enum class State {
@@ -31,6 +32,7 @@ public:
         HoldsAudio, // a header of this layout and audio
         InUse,      // a recording is being written into it right now
         Other,      // anything else: another kind of file, unreadable, not a regular file
+                    // (a symbolic link included)
     };
 
     enum class Outcome {

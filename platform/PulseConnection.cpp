@@ -128,13 +128,13 @@ void PulseConnection::Signal() {
     SignalMainloop(mainloop_);
 }
 
-bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline) {
+bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline, bool answerDue) {
     if (done()) {
         return true;
     }
     const auto remaining =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    if (remaining.count() <= 0 || ServerHung()) {
+    if (remaining.count() <= 0 || (answerDue && ServerHung())) {
         return false;
     }
     // A timer on the loop wakes the wait at the deadline even if the server stays silent.
@@ -155,7 +155,7 @@ bool PulseConnection::Wait(const std::function<bool()>& done, Deadline deadline)
         ForgetHungServer(); // it answers
         return true;
     }
-    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+    if (answerDue && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
         NoteHungServer(); // still connected, but silent until the deadline
     }
     return false;

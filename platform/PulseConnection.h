@@ -69,8 +69,11 @@ public:
     bool Good() const;
     // With the lock held, off the mainloop thread: waits until `done` is true, the context
     // leaves the good states, or the deadline passes. Returns done(). Callbacks that change
-    // what `done` looks at must call Signal().
-    bool Wait(const std::function<bool()>& done, Deadline deadline);
+    // what `done` looks at must call Signal(). `answerDue`: the server owes an answer by the
+    // deadline, so a wait that runs out takes it for hung, and a server taken for hung is
+    // not waited for; false for a wait on something that may well not come (sound a source
+    // has not captured yet), which waits its time in any case.
+    bool Wait(const std::function<bool()>& done, Deadline deadline, bool answerDue = true);
     // With the lock held: waits for `op` to finish (cancelling it when the deadline passes)
     // and releases it. True when it finished. A null `op` gives false.
     bool WaitOperation(pa_operation* op, Deadline deadline);

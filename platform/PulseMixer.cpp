@@ -17,9 +17,6 @@ void StoreSuccess(pa_context*, int success, void* userdata) {
 } // namespace
 
 std::int32_t PulseMixer::FromServerVolume(pa_volume_t v) {
-    if (v >= PA_VOLUME_NORM) {
-        return static_cast<std::int32_t>(fullScale);
-    }
     return static_cast<std::int32_t>(std::nearbyint(v * fullScale / PA_VOLUME_NORM));
 }
 
@@ -28,27 +25,21 @@ pa_volume_t PulseMixer::ToServerVolume(std::int32_t volume) {
     return static_cast<pa_volume_t>(std::nearbyint(clamped * PA_VOLUME_NORM / fullScale));
 }
 
-std::unique_ptr<PulseMixer> PulseMixer::Open(std::int32_t device) {
-    const auto deadline = PulseConnection::Clock::now() + PulseConnection::callTimeout;
-    if (device < 0) {
+std::unique_ptr<PulseMixer> PulseMixer::Open(const std::string& source) {
+    if (source.empty()) {
         return nullptr;
     }
+    const auto deadline = PulseConnection::Clock::now() + PulseConnection::callTimeout;
     auto connection = PulseConnection::Connect(deadline);
     if (connection == nullptr) {
         return nullptr;
     }
-    std::vector<PulseSource> sources;
-    {
-        PulseConnection::Lock lock(*connection);
-        if (!connection->Sources(sources, deadline)) {
-            return nullptr;
-        }
+    std::unique_ptr<PulseMixer> mixer(new PulseMixer(source, std::move(connection)));
+    Snapshot s;
+    if (!mixer->Query(s)) {
+        return nullptr; // no such source (any more)
     }
-    if (static_cast<std::size_t>(device) >= sources.size()) {
-        return nullptr;
-    }
-    return std::unique_ptr<PulseMixer>(
-        new PulseMixer(sources[static_cast<std::size_t>(device)].name, std::move(connection)));
+    return mixer;
 }
 
 PulseMixer::PulseMixer(std::string source, std::unique_ptr<PulseConnection> connection)

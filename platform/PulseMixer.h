@@ -16,17 +16,17 @@ namespace platform {
 // is the port's description and its type the port's type code. The selected line is the
 // active port, and selecting a line makes its port the active one. The volume is the
 // source's volume: 0 .. 65535 maps linearly onto 0 .. PA_VOLUME_NORM (halves to even),
-// a volume above the norm reads 65535; reads give the first channel, writes put the same
-// value on every channel.
+// and a volume above the norm reads above 65535 on the same scale; reads give the first
+// channel, writes (at most PA_VOLUME_NORM) put the same value on every channel.
 //
 // Every member asks the server afresh (ports and volumes change behind Vocarn's back) and
 // waits for it at most PulseConnection::callTimeout. The mixer keeps a connection of its
 // own and makes a new one when the server has gone and come back.
 class PulseMixer final : public Mixer {
 public:
-    // Opens the mixer of device `device` in the device order of PulseWaveIn; null when
-    // there is no such device or no server.
-    static std::unique_ptr<PulseMixer> Open(std::int32_t device);
+    // Opens the mixer of the source named `source`; null when the server has no such
+    // source or cannot be reached.
+    static std::unique_ptr<PulseMixer> Open(const std::string& source);
 
     std::int32_t LineCount() override;
     std::string LineName(std::int32_t index) override;

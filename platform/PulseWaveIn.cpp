@@ -27,56 +27,54 @@ bool PulseWaveIn::Sources(std::vector<PulseSource>& sources) {
 
 std::int32_t PulseWaveIn::DeviceCount() {
     std::vector<PulseSource> sources;
-    return Sources(sources) ? static_cast<std::int32_t>(sources.size()) : 0;
+    if (!Sources(sources)) {
+        sources.clear(); // no server: no devices
+    }
+    listed_ = std::move(sources);
+    return static_cast<std::int32_t>(listed_->size());
+}
+
+const PulseSource* PulseWaveIn::Listed(std::int32_t index) {
+    if (!listed_) {
+        DeviceCount();
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= listed_->size()) {
+        return nullptr;
+    }
+    return &(*listed_)[static_cast<std::size_t>(index)];
 }
 
 std::string PulseWaveIn::DeviceName(std::int32_t index) {
-    std::vector<PulseSource> sources;
-    if (index < 0 || !Sources(sources) || static_cast<std::size_t>(index) >= sources.size()) {
-        return {};
-    }
-    return sources[static_cast<std::size_t>(index)].description;
+    const PulseSource* source = Listed(index);
+    return source != nullptr ? source->description : std::string();
 }
 
-std::unique_ptr<WaveInDevice> PulseWaveIn::Open(std::int32_t device, const WaveInFormat& format,
+std::string PulseWaveIn::DeviceId(std::int32_t index) {
+    const PulseSource* source = Listed(index);
+    return source != nullptr ? source->name : std::string();
+}
+
+std::unique_ptr<WaveInDevice> PulseWaveIn::Open(const std::string& id, const WaveInFormat& format,
                                                 WindowService& windows, WindowHandle notify,
                                                 int& error) {
     const auto deadline = PulseConnection::Clock::now() + PulseConnection::callTimeout;
-    if (device < -1) {
-        error = MMSYSERR_BADDEVICEID;
-        return nullptr;
-    }
     auto connection = PulseConnection::Connect(deadline);
     if (connection == nullptr) {
         error = MMSYSERR_NODRIVER;
         return nullptr;
     }
-    std::string source; // empty: the default source
-    if (device >= 0) {
-        std::vector<PulseSource> sources;
-        {
-            PulseConnection::Lock lock(*connection);
-            if (!connection->Sources(sources, deadline)) {
-                error = MMSYSERR_ERROR;
-                return nullptr;
-            }
-        }
-        if (static_cast<std::size_t>(device) >= sources.size()) {
-            error = MMSYSERR_BADDEVICEID;
-            return nullptr;
-        }
-        source = sources[static_cast<std::size_t>(device)].name;
-    }
+    // The stream goes to exactly this source (the default one for ""); a source that is
+    // gone fails the connection with MMSYSERR_BADDEVICEID.
     auto opened = std::make_unique<PulseWaveInDevice>(std::move(connection), windows, notify);
-    error = opened->Connect(source, format, deadline, backlogBytes_);
+    error = opened->Connect(id, format, deadline, backlogBytes_);
     if (error != MMSYSERR_NOERROR) {
         return nullptr;
     }
     return opened;
 }
 
-std::unique_ptr<Mixer> PulseWaveIn::OpenMixer(std::int32_t device) {
-    return PulseMixer::Open(device);
+std::unique_ptr<Mixer> PulseWaveIn::OpenMixer(const std::string& id) {
+    return PulseMixer::Open(id);
 }
 
 } // namespace platform

@@ -64,30 +64,49 @@ public:
     virtual int Stop() = 0;                       // stop filling; queued buffers stay queued
     virtual int Reset() = 0; // stop, and hand back every queued buffer (partly filled ones
                              // with their byte count)
+    // The end of the take is now: the sound captured up to this moment that the device still
+    // holds (the sound server's part of it is asked for, with a short bounded wait) is still
+    // to go into buffers; sound captured after it is not taken any more.
+    virtual void MarkEnd() = 0;
+    // Fills the queued buffers with the sound up to the end mark, handing back each buffer
+    // that becomes full, and waits a short bounded time for the part still on its way.
+    // False when it stopped because no queued buffer has room left (hand back and queue
+    // buffers, then call it again); true when there is nothing more to wait for.
+    virtual bool FillToEnd() = 0;
     // Bytes of silence written where the sound server reported a gap in the sound.
     virtual std::uint64_t SilenceBytes() const = 0;
-    // Bytes of sound the sound server threw away because they were not read in time (its
-    // backlog was full): they are missing from the recording, without a gap marked.
-    // May ask the server, within the call deadline.
+    // Bytes of sound the sound server threw away because they were not read in time (a
+    // backlog was full): they are missing from the recording, without a gap marked. Each lost
+    // byte is counted once, however the server shows it. May ask the server, within the call
+    // deadline.
     virtual std::uint64_t DroppedBytes() = 0;
 };
 
-// The capture devices of the machine. Device numbers run 0 .. DeviceCount() - 1; -1 is the
-// default input.
+// The capture devices of the machine.
+//
+// Devices are numbered by their place in the device list as last read: DeviceCount() reads
+// the list afresh and keeps it, and DeviceName and DeviceId number devices in that kept
+// list (reading it first when none was read yet), so a number means the device the user
+// was shown even after devices came or went. A device is opened by its id, which stays the
+// same while the device is present and again when it comes back; "" is the default input.
 class WaveInService {
 public:
     virtual ~WaveInService() = default;
+    // Reads the device list afresh and keeps it; the number of devices in it.
     virtual std::int32_t DeviceCount() = 0;
-    // The device's name; empty for an unknown number.
+    // The name of device `index` of the kept list, for the user; empty outside it.
     virtual std::string DeviceName(std::int32_t index) = 0;
-    // Opens device `device` for `format`; notifications are posted to window `notify` of
-    // `windows`. On failure returns null and sets `error` (an MMSYSERR_* number).
-    virtual std::unique_ptr<WaveInDevice> Open(std::int32_t device, const WaveInFormat& format,
+    // The id of device `index` of the kept list; empty outside it.
+    virtual std::string DeviceId(std::int32_t index) = 0;
+    // Opens the device with id `id` ("" the default input) for `format`; notifications are
+    // posted to window `notify` of `windows`. On failure returns null and sets `error` (an
+    // MMSYSERR_* number): MMSYSERR_BADDEVICEID when no device has that id (any more).
+    virtual std::unique_ptr<WaveInDevice> Open(const std::string& id, const WaveInFormat& format,
                                                WindowService& windows, WindowHandle notify,
                                                int& error) = 0;
-    // Opens the mixer of device `device` (0 .. DeviceCount() - 1); null when it cannot be
-    // opened.
-    virtual std::unique_ptr<Mixer> OpenMixer(std::int32_t device) = 0;
+    // Opens the mixer of the device with id `id`; null when there is no such device or its
+    // mixer cannot be opened.
+    virtual std::unique_ptr<Mixer> OpenMixer(const std::string& id) = 0;
 };
 
 } // namespace platform

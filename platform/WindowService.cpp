@@ -142,6 +142,34 @@ bool WindowService::TakePosted(Posted& msg) {
     return true;
 }
 
+bool WindowService::TakePostedFor(WindowHandle hWnd, Posted& msg) {
+    std::lock_guard lock(mutex_);
+    const std::size_t ringSlots = ring_.size();
+    for (std::size_t i = 0; i < ringCount_; ++i) {
+        if (ring_[(ringHead_ + i) % ringSlots].hWnd != hWnd) {
+            continue;
+        }
+        msg = ring_[(ringHead_ + i) % ringSlots];
+        // The messages behind it move up one slot, so the ring keeps its order without a gap.
+        for (std::size_t j = i; j + 1 < ringCount_; ++j) {
+            ring_[(ringHead_ + j) % ringSlots] = ring_[(ringHead_ + j + 1) % ringSlots];
+        }
+        --ringCount_;
+        return true;
+    }
+    return false;
+}
+
+std::size_t WindowService::SendPosted(WindowHandle hWnd) {
+    std::size_t taken = 0;
+    Posted msg;
+    while (TakePostedFor(hWnd, msg)) {
+        ++taken;
+        SendMessage(msg.hWnd, msg.uMsg, msg.wParam, msg.lParam);
+    }
+    return taken;
+}
+
 void WindowService::DispatchPosted() {
     std::uint64_t count;
     while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {

@@ -72,6 +72,11 @@ public:
     // Queues the message for the window. False when `hWnd` is not a window at the time.
     bool PostMessage(WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
                      std::intptr_t lParam);
+    // Takes the messages posted to `hWnd` off the queue and sends them now, in the order they
+    // were posted, until none is left (messages posted meanwhile are taken too); the messages
+    // of other windows keep their place. Returns how many were taken. A message whose window
+    // has been destroyed by then is dropped, as the loop drops it.
+    std::size_t SendPosted(WindowHandle hWnd);
     // Number of windows that exist.
     std::size_t WindowCount() const;
 
@@ -89,6 +94,7 @@ private:
 
     std::shared_ptr<const WindowProc> CurrentProc(WindowHandle hWnd) const;
     bool TakePosted(Posted& msg);
+    bool TakePostedFor(WindowHandle hWnd, Posted& msg);
     void DispatchPosted();
 
     mutable std::mutex mutex_; // guards windows_ and the posted-message ring

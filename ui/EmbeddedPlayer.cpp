@@ -1,7 +1,8 @@
 #include "ui/EmbeddedPlayer.h"
 
+#include "ui/MediaBackend.h"
+
 #include <QAudioOutput>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -11,34 +12,17 @@
 #include <QStyle>
 #include <QToolButton>
 
-namespace {
-
-// Qt's FFmpeg playback backend reads every format Vocarn records (IMA and Microsoft ADPCM,
-// GSM 6.10 and MPEG Layer-3 inside WAV included) with correct durations; the GStreamer one
-// refuses MPEG Layer-3 in WAV and gives ADPCM files half their length. Qt picks its backend when
-// the first multimedia object of the process is made and reads QT_MEDIA_BACKEND then, so the choice
-// is made before the first player. A backend the user has chosen in the environment stays.
-void preferFfmpegBackend() {
-    static const bool chosen = [] {
-        if (qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")) {
-            return false;
-        }
-        const QStringList folders = QCoreApplication::libraryPaths();
-        for (const QString& folder : folders) {
-            if (QFileInfo::exists(folder + QStringLiteral("/multimedia/libffmpegmediaplugin.so"))) {
-                qputenv("QT_MEDIA_BACKEND", "ffmpeg");
-                return true;
-            }
-        }
-        return false;
-    }();
-    (void)chosen;
-}
-
-} // namespace
-
 EmbeddedPlayer::EmbeddedPlayer(QWidget* parent) : QWidget(parent) {
-    preferFfmpegBackend();
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    // The backend is settled before the first player is made: without one, making a player
+    // would end the program.
+    if (!MediaBackend::Ready()) {
+        auto* why = new QLabel(QStringLiteral("无法试听：此系统没有可用的媒体播放组件。"), this);
+        why->setObjectName(QStringLiteral("lblNoPlayer"));
+        row->addWidget(why);
+        return;
+    }
     player_ = new QMediaPlayer(this);
     audio_ = new QAudioOutput(this);
     player_->setAudioOutput(audio_);
@@ -49,8 +33,6 @@ EmbeddedPlayer::EmbeddedPlayer(QWidget* parent) : QWidget(parent) {
     sldPosition_->setObjectName(QStringLiteral("sldPosition"));
     lblTime_ = new QLabel(this);
     lblTime_->setObjectName(QStringLiteral("lblTime"));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(cmdPlay_);
     row->addWidget(sldPosition_, 1);
     row->addWidget(lblTime_);
@@ -69,7 +51,9 @@ EmbeddedPlayer::EmbeddedPlayer(QWidget* parent) : QWidget(parent) {
 }
 
 EmbeddedPlayer::~EmbeddedPlayer() {
-    release(); // before the file goes: the player is a child and outlives the members
+    if (player_ != nullptr) {
+        release(); // before the file goes: the player is a child and outlives the members
+    }
 }
 
 QString EmbeddedPlayer::URL() const {
@@ -78,6 +62,9 @@ QString EmbeddedPlayer::URL() const {
 
 void EmbeddedPlayer::setURL(const QString& path) {
     url_ = path;
+    if (player_ == nullptr) {
+        return;
+    }
     release();
     const QFileInfo info(path);
     if (!path.isEmpty() && info.isFile()) {

@@ -18,7 +18,8 @@ class QToolButton;
 //
 // Its one property is the URL, a file path: setting it plays that file from its start,
 // setting it to empty text stops the player and lets go of the file. Failures to play show as
-// an empty player; the player never reports anything itself.
+// an empty player; the player never reports anything itself. On a system without a playback
+// backend there is no player: a line says the take cannot be played, and the URL is only kept.
 class EmbeddedPlayer : public QWidget {
     Q_OBJECT
 
@@ -33,7 +34,8 @@ public:
     // file; a path that names no file leaves the player empty.
     void setURL(const QString& path);
 
-    // The player underneath (the windows only set the URL; tests read its state).
+    // The player underneath (the windows only set the URL; tests read its state); null
+    // without a playback backend.
     QMediaPlayer* mediaPlayer() const { return player_; }
 
     // "m:ss" for a time in milliseconds (whole seconds, cut off); minutes grow past 59.
@@ -47,11 +49,12 @@ private:
     void showDuration(qint64 ms);
     void showState();
 
-    QMediaPlayer* player_;
-    QAudioOutput* audio_;
-    QToolButton* cmdPlay_;
-    QSlider* sldPosition_;
-    QLabel* lblTime_;
+    // All null without a playback backend.
+    QMediaPlayer* player_ = nullptr;
+    QAudioOutput* audio_ = nullptr;
+    QToolButton* cmdPlay_ = nullptr;
+    QSlider* sldPosition_ = nullptr;
+    QLabel* lblTime_ = nullptr;
     QString url_;
     std::unique_ptr<QFile> file_; // the file being played, open for the player
 };

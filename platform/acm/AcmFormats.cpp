@@ -130,18 +130,22 @@ std::optional<WaveFormat> AcmFormats::record(std::uint16_t tag, std::int32_t sam
         bytesPerSec = std::int64_t{samplerate} * 65 / 320;
         put16(f.extra, 320);
         break;
-    case TagMpegLayer3:
+    case TagMpegLayer3: {
         if (!mp3Bitrate(samplerate, variant)) {
             return std::nullopt;
         }
         blockAlign = 1;
         bytesPerSec = variant / 8;
-        put16(f.extra, 1);                          // wID: MPEG audio
-        put32(f.extra, 2);                          // fdwFlags: no padding
-        put16(f.extra, 144 * variant / samplerate); // nBlockSize
-        put16(f.extra, 1);                          // nFramesPerBlock
-        put16(f.extra, 1393);                       // nCodecDelay
+        // A frame of n samples takes n / 8 · bitrate / rate bytes; n is 1152 in MPEG-1 (32000
+        // Hz and above), 576 in MPEG-2 and 2.5 (below).
+        const std::int32_t bytesPerFrameUnit = samplerate >= 32000 ? 1152 / 8 : 576 / 8;
+        put16(f.extra, 1);                                        // wID: MPEG audio
+        put32(f.extra, 2);                                        // fdwFlags: no padding
+        put16(f.extra, bytesPerFrameUnit * variant / samplerate); // nBlockSize: one frame
+        put16(f.extra, 1);                                        // nFramesPerBlock
+        put16(f.extra, 1393);                                     // nCodecDelay
         break;
+    }
     default:
         return std::nullopt;
     }
@@ -157,7 +161,7 @@ std::int32_t AcmFormats::samplesPerBlock(const WaveFormat& f) {
     case TagGsm610:
         return f.extra.size() >= 2 ? (f.extra[0] | (f.extra[1] << 8)) : 0;
     case TagMpegLayer3:
-        return 1152;
+        return f.samplesPerSec >= 32000 ? 1152 : 576; // MPEG-1 frames, MPEG-2 and 2.5 frames
     default:
         return 0;
     }

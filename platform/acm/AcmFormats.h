@@ -37,7 +37,8 @@ public:
                                             std::int16_t channels, std::int32_t variant = 0);
 
     // Samples per channel in one codec block (what one encoder frame takes): 0 for formats
-    // without blocks (PCM, IEEE float, A-law, u-law), 1152 for MPEG Layer-3.
+    // without blocks (PCM, IEEE float, A-law, u-law); for MPEG Layer-3 1152 at 32000 Hz and
+    // above (MPEG-1), 576 below (MPEG-2 and 2.5).
     static std::int32_t samplesPerBlock(const WaveFormat& f);
 
     // "PCM", "IMA ADPCM", ... ; "" for a tag Vocarn does not write.

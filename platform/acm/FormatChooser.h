@@ -27,11 +27,13 @@ public:
     virtual ~FormatChooser() = default;
 
     // Offers `formats` (all convertible from the PCM record `source`) under the window
-    // title `title`, modal to `owner` (may be null). nullopt when the user cancelled or the
-    // chooser could not be shown.
+    // title `title`, modal to `owner` (may be null), opening with the format whose record is
+    // `initial` selected, so that accepting at once keeps it. nullopt when the user cancelled
+    // or the chooser could not be shown.
     virtual std::optional<Choice> choose(QWidget* owner, const std::string& title,
                                          std::span<const std::uint8_t> source,
-                                         const std::vector<AcmFormatChoice>& formats) = 0;
+                                         const std::vector<AcmFormatChoice>& formats,
+                                         std::span<const std::uint8_t> initial) = 0;
 };
 
 } // namespace platform

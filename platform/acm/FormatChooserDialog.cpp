@@ -2,9 +2,12 @@
 
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace platform {
 
-FormatChooserDialog::FormatChooserDialog(std::vector<AcmFormatChoice> formats, QWidget* parent)
+FormatChooserDialog::FormatChooserDialog(std::vector<AcmFormatChoice> formats, QWidget* parent,
+                                         std::span<const std::uint8_t> initial)
     : QDialog(parent), formats_(std::move(formats)) {
     ui.setupUi(this);
     ui.buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
@@ -23,6 +26,16 @@ FormatChooserDialog::FormatChooserDialog(std::vector<AcmFormatChoice> formats, Q
     connect(ui.cboFormat, &QComboBox::currentIndexChanged, this,
             &FormatChooserDialog::cboFormat_Change);
     cboFormatTag_Change(ui.cboFormatTag->currentIndex());
+
+    const auto start = std::find_if(formats_.begin(), formats_.end(), [initial](const auto& f) {
+        return std::ranges::equal(f.record, initial);
+    });
+    if (start != formats_.end()) {
+        // Its type (which lists the type's formats), then the format itself.
+        ui.cboFormatTag->setCurrentText(QString::fromStdString(start->tagName));
+        ui.cboFormat->setCurrentIndex(
+            ui.cboFormat->findData(static_cast<qulonglong>(start - formats_.begin())));
+    }
 }
 
 QString FormatChooserDialog::listText(const AcmFormatChoice& format) {

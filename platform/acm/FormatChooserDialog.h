@@ -6,7 +6,9 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace platform {
@@ -19,7 +21,10 @@ class FormatChooserDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit FormatChooserDialog(std::vector<AcmFormatChoice> formats, QWidget* parent = nullptr);
+    // Opens with the format whose record is `initial` selected; the first format of the first
+    // type when none of `formats` has that record.
+    explicit FormatChooserDialog(std::vector<AcmFormatChoice> formats, QWidget* parent = nullptr,
+                                 std::span<const std::uint8_t> initial = {});
 
     // The selected format: its record, its type's name and its text without the data rate.
     // nullopt when nothing is selected.

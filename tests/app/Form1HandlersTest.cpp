@@ -2,8 +2,10 @@
 
 #include "app/SaveFileDialog.h"
 #include "dsp/clsDSP.h"
+#include "platform/acm/AcmFormats.h"
 #include "platform/acm/WaveFormat.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -11,6 +13,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -38,16 +41,47 @@ QString Text(Form1& form, const char* name) {
     return Form1Fixture::control<QLineEdit>(form, name)->text();
 }
 
+// Picks the entry at `index` of the rate list as the user does: the list opens and the
+// entry is clicked.
+void PickFromList(QComboBox& cbo, int index) {
+    cbo.showPopup();
+    QAbstractItemView* view = cbo.view();
+    const QModelIndex entry = view->model()->index(index, 0);
+    view->setCurrentIndex(entry);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(entry).center());
+    ASSERT_FALSE(view->isVisible());
+}
+
+// The window active and the rate box focused, as when the user types into it.
+void FocusRateBox(Form1& form) {
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    Form1Fixture::control<QComboBox>(form, "cboSamplerate")->setFocus();
+}
+
 TEST_F(Form1Handlers, RateBoxKeepsOnlyWhatTheKeyFilterLetsThrough) {
     auto form = Open();
     auto* cbo = control<QComboBox>(*form, "cboSamplerate");
     QLineEdit* edit = cbo->lineEdit();
-    cbo->setFocus();
+    FocusRateBox(*form);
 
-    // The whole text counts, even when typing would replace a selection.
-    edit->selectAll();
-    QTest::keyClicks(edit, "8");
-    EXPECT_EQ(cbo->currentText(), QStringLiteral("44100"));
+    // Any rate of up to five digits comes out as typed (the list completes nothing), and
+    // typing over a selection replaces it: the selected text does not count.
+    for (const char* rate : {"48000", "16000", "4", "12000", "24000", "8"}) {
+        edit->selectAll();
+        QTest::keyClicks(cbo, rate);
+        EXPECT_EQ(cbo->currentText(), QString::fromLatin1(rate));
+    }
+    QTest::keyClicks(cbo, "0000");
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("80000"));
+    QTest::keyClicks(cbo, "1");
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("80000")) << "a sixth digit is refused";
+    edit->setSelection(1, 1);
+    QTest::keyClicks(cbo, "4");
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("84000"));
+    QTest::keyClick(cbo, Qt::Key_Return);
+    EXPECT_EQ(cbo->currentText(), QStringLiteral("84000"));
+    EXPECT_EQ(cbo->count(), 4) << "typed rates are not added to the list";
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     EXPECT_EQ(cbo->currentText(), QString());
@@ -106,13 +140,14 @@ TEST_F(Form1Handlers, RateListAndStereoBoxOpenTheFormatChooser) {
     };
     auto* cbo = control<QComboBox>(*form, "cboSamplerate");
     ASSERT_EQ(cbo->itemText(1), QStringLiteral("22050"));
-    cbo->setCurrentIndex(1);
-    emit cbo->activated(1);
+    PickFromList(*cbo, 1);
     ASSERT_EQ(chooser.openings.size(), 1u);
     EXPECT_EQ(chooser.openings[0].title, "选择声音输出格式");
     EXPECT_EQ(chooser.openings[0].owner, form.get());
     EXPECT_EQ(chooser.openings[0].source, platform::WaveFormat::pcm(22050, 2, 16).bytes());
     EXPECT_GT(chooser.openings[0].offered, 0u);
+    // It opens on the format set, so that accepting at once keeps it.
+    EXPECT_EQ(chooser.openings[0].initial, platform::WaveFormat::pcm(44100, 2, 16).bytes());
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
     EXPECT_EQ(form->Effects().samplerate(), 22050);
 
@@ -121,12 +156,43 @@ TEST_F(Form1Handlers, RateListAndStereoBoxOpenTheFormatChooser) {
     control<QCheckBox>(*form, "chkStereo")->click();
     ASSERT_EQ(chooser.openings.size(), 2u);
     EXPECT_EQ(chooser.openings[1].source, platform::WaveFormat::pcm(22050, 1, 16).bytes());
+    EXPECT_EQ(chooser.openings[1].initial,
+              platform::AcmFormats::record(platform::AcmFormats::TagImaAdpcm, 22050, 2)->bytes());
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("IMA ADPCM - 22,050 Hz, 4 Bit, Stereo"));
     EXPECT_EQ(form->Effects().Channels(), 1);
 
     // The format button itself.
     Click(*form, "cmdSelFmt");
     EXPECT_EQ(chooser.openings.size(), 3u);
+}
+
+// Typing never opens the chooser, not even a rate of the list taken when the focus leaves
+// the box: the click on the start button that moves the focus starts the recording, at the
+// typed rate.
+TEST_F(Form1Handlers, TypedRateOpensNoChooserAndTheStartTakesIt) {
+    auto form = Open();
+    PickDevice(*form, 0);
+    auto* cbo = control<QComboBox>(*form, "cboSamplerate");
+    FocusRateBox(*form);
+    for (const char* rate : {"22050", "11025"}) {
+        cbo->lineEdit()->selectAll();
+        QTest::keyClick(cbo, Qt::Key_Backspace);
+        QTest::keyClicks(cbo, rate);
+        QTest::keyClick(cbo, Qt::Key_Tab);
+        EXPECT_FALSE(cbo->hasFocus());
+        cbo->setFocus();
+    }
+    QTest::keyClick(cbo, Qt::Key_Return);
+    cbo->lineEdit()->selectAll();
+    QTest::keyClick(cbo, Qt::Key_Backspace);
+    QTest::keyClicks(cbo, "22050");
+    QTest::mouseClick(control<QPushButton>(*form, "cmdDo"), Qt::LeftButton);
+    EXPECT_TRUE(chooser.openings.empty());
+    ASSERT_TRUE(form->Recorder().IsRecording());
+    EXPECT_EQ(form->Effects().samplerate(), 22050);
+    EXPECT_TRUE(std::any_of(waveIn.log.begin(), waveIn.log.end(), [](const std::string& line) {
+        return line.starts_with("open 0 22050 2 ");
+    }));
 }
 
 // A format the conversion stream cannot make from the recording's sound refuses the start.
@@ -140,6 +206,11 @@ TEST_F(Form1Handlers, FormatTheStreamCannotProduceRefusesTheStart) {
     };
     Click(*form, "cmdSelFmt");
     EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("Unknown - 44,100 Hz"));
+    // A format not on offer: the chooser opens on the window's own 16-bit PCM.
+    chooser.pick = nullptr;
+    Click(*form, "cmdSelFmt");
+    ASSERT_EQ(chooser.openings.size(), 2u);
+    EXPECT_EQ(chooser.openings[1].initial, platform::WaveFormat::pcm(44100, 2, 16).bytes());
     PickDevice(*form, 0);
     Click(*form, "cmdDo");
     ASSERT_EQ(messages.messages.size(), 1u);

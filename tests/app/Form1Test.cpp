@@ -276,6 +276,12 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
              control<QComboBox>(f, "cboSamplerate")->setCurrentText("96001");
          },
          "取样率无效!"},
+        {"rate below the lowest the chain takes",
+         [](Form1Test&, Form1& f) {
+             PickDevice(f, 0);
+             control<QComboBox>(f, "cboSamplerate")->setCurrentText("31");
+         },
+         "取样率无效!"},
         {"rate 0",
          [](Form1Test&, Form1& f) {
              PickDevice(f, 0);
@@ -291,9 +297,15 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
         {"device does not open",
          [](Form1Test& t, Form1& f) {
              PickDevice(f, 0);
-             t.waveIn.openError = platform::MMSYSERR_BADDEVICEID;
+             t.waveIn.openError = platform::MMSYSERR_NODRIVER;
          },
          "不能启动录音功能!"},
+        {"device unplugged since it was chosen",
+         [](Form1Test& t, Form1& f) {
+             PickDevice(f, 0);
+             t.waveIn.devices.erase(t.waveIn.devices.begin());
+         },
+         "所选录音设备已不存在，请重新选择!"},
         {"device does not start",
          [](Form1Test& t, Form1& f) {
              PickDevice(f, 0);
@@ -303,6 +315,7 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
     };
     for (const StartFailure& c : cases) {
         SCOPED_TRACE(c.name);
+        waveIn.devices = {"Scripted microphone", "Scripted line in"};
         waveIn.openError = 0;
         waveIn.startError = 0;
         waveIn.log.clear();
@@ -331,7 +344,8 @@ TEST_F(Form1Test, StartFailuresLeaveTheWindowIdleWithTheirMessage) {
             }
             EXPECT_EQ(QFileInfo(path).size(), 0) << "no file written";
         }
-        if (QString::fromUtf8(c.message) == QStringLiteral("不能启动录音功能!")) {
+        if (QString::fromUtf8(c.message) == QStringLiteral("不能启动录音功能!") ||
+            QString::fromUtf8(c.message) == QStringLiteral("所选录音设备已不存在，请重新选择!")) {
             // The encoder was closed again: a finished file with no sound in it.
             EXPECT_TRUE(ReadBack(path, 44100, 2).empty());
         }
@@ -369,9 +383,11 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(cboRecLine->itemText(0), QStringLiteral("Microphone"));
     EXPECT_EQ(cboRecLine->currentIndex(), 1);
     EXPECT_EQ(sldVol->value(), 1000);
-    EXPECT_EQ(lblVolPer->text(), QStringLiteral("1%"));
-    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{1000, 1000}))
-        << "the volume read from the first channel is written to every channel";
+    // The percentage as the desktop's mixer shows it: 1000 sets 1000 of the server's 65536
+    // steps, 1.53 %, shown 2%.
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("2%"));
+    EXPECT_EQ(mixer.lines[1].channelVolumes, (std::vector<std::int32_t>{1000, 2000}))
+        << "the volume read is not written back";
 
     sldVol->setValue(32768);
     EXPECT_EQ(lblVolPer->text(), QStringLiteral("50%"));
@@ -384,7 +400,7 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(sldVol->value(), 65535);
     EXPECT_EQ(lblVolPer->text(), QStringLiteral("100%"));
 
-    // A line the mixer refuses is reported; the volume is still read and written.
+    // A line the mixer refuses is reported; the volume is still read.
     mixer.refusesSelect = true;
     mixer.lines[0].channelVolumes = {6553};
     cboRecLine->setCurrentIndex(1);
@@ -393,7 +409,7 @@ TEST_F(Form1Test, ChoosingADeviceListsItsLinesAndFollowsTheCurrentOne) {
     EXPECT_EQ(messages.messages[0].title, QStringLiteral("Vocarn"));
     EXPECT_EQ(mixer.selected, 0);
     EXPECT_EQ(sldVol->value(), 6553);
-    EXPECT_EQ(lblVolPer->text(), QStringLiteral("9%"));
+    EXPECT_EQ(lblVolPer->text(), QStringLiteral("10%")); // 6553 steps: 9.9991 %
 
     // Another device without lines empties the list.
     PickDevice(*form, 0);
@@ -433,6 +449,56 @@ TEST_F(Form1Test, ShortWriteStopsTheRecordingBeforeTheMessage) {
     EXPECT_TRUE(stoppedFirst);
     EXPECT_EQ(form->strLastFile(), QStringLiteral("/dev/full"));
     EXPECT_EQ(Path(*form), FilePath("file/录音1.wav"));
+
+    // A block that only the stop hands over (the partly filled last buffer) fails the same
+    // way: the take is stopped once, then the message comes once.
+    messages.messages.clear();
+    control<QLineEdit>(*form, "txtFile")->setText("/dev/full");
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_TRUE(form->Recorder().IsRecording());
+    waveIn.Feed(block(1, 100));
+    messages.onShow = [&](const MessageRecorder::Message&) {
+        stoppedFirst = !form->Recorder().IsRecording() &&
+                       Caption(*form) == QStringLiteral("开始录音") && form->intFileNo() == 2 &&
+                       readFile(SettingsFile::path(dir.path())) == QByteArray("2\r\n");
+    };
+    stoppedFirst = false;
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("Write error (no disk space left?)!"));
+    EXPECT_TRUE(stoppedFirst);
+    EXPECT_EQ(form->intFileNo(), 2);
+    EXPECT_EQ(form->strLastFile(), QStringLiteral("/dev/full"));
+}
+
+// Any other refusal of the encoder ends the take the same way, with its own message: a take
+// that ran on would write nothing while the time counts up.
+TEST_F(Form1Test, BlockTheEncoderRefusesStopsTheRecordingBeforeTheMessage) {
+    auto form = Open();
+    PickDevice(*form, 0);
+    control<QCheckBox>(*form, "chkStereo")->setChecked(false);
+    control<QComboBox>(*form, "cboSamplerate")->setCurrentText("8000");
+    control<QPushButton>(*form, "cmdDo")->click();
+    ASSERT_TRUE(form->Recorder().IsRecording());
+    FeedBlocks(*form, 1);
+
+    bool stoppedFirst = false;
+    messages.onShow = [&](const MessageRecorder::Message&) {
+        stoppedFirst = !form->Recorder().IsRecording() &&
+                       Caption(*form) == QStringLiteral("开始录音") && form->intFileNo() == 1 &&
+                       readFile(SettingsFile::path(dir.path())) == QByteArray("1\r\n");
+    };
+    // 1.25 s at 8000 Hz mono: more than the encoder takes in one block.
+    std::vector<std::int16_t> buffer = block(1, 10000);
+    std::int32_t lngLen = 20000;
+    form->clsRecorder_GotData(buffer, lngLen);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("编码失败，录音已停止!"));
+    EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
+    EXPECT_EQ(messages.messages[0].icon, platform::MessageIcon::Warning);
+    EXPECT_TRUE(stoppedFirst);
+    // The block before is in the file, as 44100 Hz stereo: 5120 frames at 8000 Hz.
+    EXPECT_EQ(ReadBack(FilePath("file/录音0.wav"), 44100, 2).size(), 2u * 5120 * 441 / 80);
 }
 
 TEST_F(Form1Test, EachBlockAddsItsDurationInWholeMilliseconds) {

@@ -15,6 +15,7 @@ struct ScriptedChooser final : platform::FormatChooser {
         std::string title;
         std::vector<std::uint8_t> source;
         std::size_t offered;
+        std::vector<std::uint8_t> initial; // the record the chooser opened on
     };
 
     std::function<std::optional<Choice>(const std::vector<platform::AcmFormatChoice>&)> pick;
@@ -22,8 +23,13 @@ struct ScriptedChooser final : platform::FormatChooser {
 
     std::optional<Choice> choose(QWidget* owner, const std::string& title,
                                  std::span<const std::uint8_t> source,
-                                 const std::vector<platform::AcmFormatChoice>& formats) override {
-        openings.push_back({owner, title, {source.begin(), source.end()}, formats.size()});
+                                 const std::vector<platform::AcmFormatChoice>& formats,
+                                 std::span<const std::uint8_t> initial) override {
+        openings.push_back({owner,
+                            title,
+                            {source.begin(), source.end()},
+                            formats.size(),
+                            {initial.begin(), initial.end()}});
         return pick ? pick(formats) : std::nullopt;
     }
 };

@@ -5,10 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +88,20 @@ TEST(SettingsFile, WritesTheCounterWithCrLfReplacingTheOldContents) {
     EXPECT_EQ(SettingsFile::ReadFileNo(dir.path()), -32768);
 
     EXPECT_FALSE(SettingsFile::WriteFileNo(dir.filePath("no/such/folder"), 1));
+
+    // A FIFO in the file's place, a reader waiting on it: replaced by the file, never written
+    // into.
+    ASSERT_TRUE(QFile::remove(ini));
+    const QByteArray fifo = ini.toUtf8();
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(SettingsFile::WriteFileNo(dir.path(), 9));
+    ASSERT_TRUE(QFileInfo(ini).isFile()); // reading a FIFO would wait for a writer
+    EXPECT_EQ(readFile(ini), QByteArray("9\r\n"));
+    char got[8];
+    EXPECT_LE(::read(reader, got, sizeof got), 0) << "nothing went into the FIFO";
+    ::close(reader);
 }
 
 TEST(ProgramFolder, IsTheExecutablesFolderOnlyWhenWritable) {

@@ -204,8 +204,10 @@ TEST_F(TakeSafetyTest, NextFileThatCannotBeOpenedStopsTheTakeWithTheEncoderMessa
     form->setSizeLimitForTests(46 + 10240);
     Start(*form);
     Feed(*form, 0, 1);
-    // The next file's name leads into a folder that does not exist: it cannot be created.
-    ASSERT_TRUE(QFile::link(FilePath("missing/take.wav"), FilePath("file/录音1.wav")));
+    // The folder of the numbered files has moved away (the take being written with it) and a
+    // plain file stands in its place: no next file can be created there.
+    ASSERT_TRUE(QDir(dir.path()).rename("file", "moved"));
+    writeFile(FilePath("file"), "");
     waveIn.Feed(ramp(1));
     ASSERT_TRUE(PumpUntil([&] { return !messages.messages.empty(); }));
     EXPECT_FALSE(form->Recorder().IsRecording());
@@ -213,7 +215,32 @@ TEST_F(TakeSafetyTest, NextFileThatCannotBeOpenedStopsTheTakeWithTheEncoderMessa
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].text, QStringLiteral("无法初始化编码器!"));
     EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
-    EXPECT_EQ(ReadBack(FilePath("file/录音0.wav"), 44100, 2), ramps(0, 1));
+    EXPECT_EQ(ReadBack(FilePath("moved/录音0.wav"), 44100, 2), ramps(0, 1));
+}
+
+// A symbolic link named like a take leads out of the folder: the start-up repair never writes
+// through it, and the numbering passes over it rather than create or record through it.
+TEST_F(TakeSafetyTest, LinksNamedLikeTakesAreNeverWrittenThrough) {
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const QString victim = elsewhere.filePath("victim.wav");
+    const QByteArray cut = cutTake(ramps(0, 2), 3); // a cut take the repair would restate
+    writeFile(victim, cut);
+    ASSERT_TRUE(QFile::link(victim, FilePath("file/录音4.wav")));
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("made.wav"), FilePath("file/录音5.wav")));
+    writeFile(NuIni(), "4\r\n");
+    auto form = Open();
+
+    EXPECT_EQ(readFile(victim), cut);
+    EXPECT_EQ(form->intFileNo(), 6);
+    EXPECT_EQ(Path(*form), FilePath("file/录音6.wav"));
+    EXPECT_FALSE(QFileInfo::exists(elsewhere.filePath("made.wav")));
+    Start(*form);
+    Feed(*form, 0, 1);
+    cmdDo(*form).click();
+    EXPECT_EQ(ReadBack(FilePath("file/录音6.wav"), 44100, 2), ramps(0, 1));
+    EXPECT_EQ(readFile(victim), cut);
+    EXPECT_FALSE(QFileInfo::exists(elsewhere.filePath("made.wav")));
 }
 
 TEST_F(TakeSafetyTest, LostDeviceStopsLikeTheButtonThenTellsTheUser) {

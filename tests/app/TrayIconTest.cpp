@@ -9,17 +9,22 @@
 #include "ScriptedWaveIn.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 using namespace platform;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -134,6 +139,40 @@ TEST_F(TrayTest, HiddenWindowComesBackThroughTheMenu) {
     PostTray(windows, form->Tray().hWnd(), TrayIcon::WM_RBUTTONUP);
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isMinimized());
+}
+
+// Hiding the main window leaves the program's focus in it until the window system takes the
+// focus away a moment later (about 100 ms on X11), and the toolkit closes every open menu when
+// the program loses the focus. A right click on the icon in that moment still opens the menu,
+// which stays open. Here the focus loss comes 30 ms after the hiding, after the right click,
+// and the menu is the real one.
+TEST_F(TrayTest, MenuOpenedRightAfterHidingStaysOpenWhenTheFocusGoes) {
+    const TrayIcon::TrayCheck check = TrayIcon::installTrayCheck([] { return true; });
+    auto form = Open();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QMenu& menu = form->Tray().Mnu_Menu();
+    int opened = 0;
+    std::optional<bool> openAfterwards;
+    QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&] {
+        ++opened;
+        QTimer::singleShot(100, &menu, [&] {
+            openAfterwards = menu.isVisible();
+            menu.close();
+        });
+    });
+
+    form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    ASSERT_FALSE(form->isVisible());
+    QTimer::singleShot(30, [] {
+        QEvent focusLoss(QEvent::ApplicationDeactivate);
+        QCoreApplication::sendEvent(qApp, &focusLoss);
+    });
+    emit form->Tray().Icon().activated(QSystemTrayIcon::Context);
+    ASSERT_TRUE(PumpUntil([&] { return openAfterwards.has_value(); }, 3s));
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(*openAfterwards) << "the menu closed as the program lost the focus";
+    TrayIcon::installTrayCheck(check);
 }
 
 TEST_F(TrayTest, WithoutANotificationAreaTheButtonMinimisesInstead) {

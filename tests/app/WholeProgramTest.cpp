@@ -1,15 +1,27 @@
+#include "app/Form1.h"
+#include "encoder/EncoderWAV.h"
+#include "platform/WindowService.h"
+
 #include "AudioProbe.h"
 #include "EventPump.h"
+#include "MessageRecorder.h"
+#include "ScriptedWaveIn.h"
 #include "SoundServer.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,9 +73,29 @@ protected:
 
     QString Take(int n) const { return dir.filePath(QStringLiteral("file/录音%1.wav").arg(n)); }
     qint64 Size(int n) const { return QFileInfo(Take(n)).size(); }
+    // Empty unless nu.ini is a regular file (reading a FIFO would wait for a writer).
     QByteArray NuIni() const {
         QFile file(dir.filePath(QStringLiteral("nu.ini")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                          : QByteArray();
+    }
+    // The header's RIFF and data sizes of take n, and its length.
+    struct Sizes {
+        std::uint32_t riff = 0;
+        std::uint32_t data = 0;
+        qint64 length = 0;
+    };
+    Sizes HeaderSizes(int n) const {
+        QFile file(Take(n));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const auto le32 = [&](int at) {
+            std::uint32_t v = 0;
+            for (int i = 3; i >= 0; --i) {
+                v = (v << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+            }
+            return v;
+        };
+        return bytes.size() < kHeaderBytes ? Sizes{} : Sizes{le32(4), le32(42), bytes.size()};
     }
 
     QTemporaryDir dir;
@@ -126,6 +158,87 @@ TEST_F(WholeProgram, SecondCopyOnTheSameFolderEndsAndTheTakeRunsOn) {
     const audioprobe::SoxInfo sox = audioprobe::soxi(Take(0).toStdString());
     ASSERT_TRUE(sox.ok) << sox.text;
     EXPECT_GE(sox.samples, (before - kHeaderBytes) / 4);
+}
+
+// A copy of Vocarn from another folder (its own program folder, so the single-instance rule
+// does not meet it) pointed at the first copy's live take: its encoder, and its window, are
+// refused, and the take keeps its header and grows on.
+TEST_F(WholeProgram, LiveTakeIsRefusedToAnotherRecordingAndRecordsOn) {
+    auto first = Run(true);
+    ASSERT_TRUE(PumpUntil([&] { return Size(0) > kHeaderBytes + kBytesPerSec; }, 15s));
+    // The header but its two size fields: "RIFF", then "WAVEfmt ", the format and "data".
+    const auto header = [&] {
+        QFile file(Take(0));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(42) : QByteArray();
+        return bytes.left(4) + bytes.mid(8);
+    };
+    const QByteArray started = header();
+    ASSERT_EQ(started.left(12), QByteArray("RIFFWAVEfmt "));
+
+    EncoderWAV encoder;
+    EXPECT_EQ(encoder.Encoder_EncoderInit(44100, 2, Take(0).toStdString()), 2);
+
+    QTemporaryDir otherFolder;
+    ASSERT_TRUE(otherFolder.isValid());
+    MessageRecorder messages;
+    platform::WindowService windows;
+    ScriptedWaveIn waveIn;
+    waveIn.devices = {"Scripted microphone"};
+    {
+        Form1 other(windows, waveIn, otherFolder.path());
+        auto* cboDev = other.findChild<QComboBox*>(QStringLiteral("cboDev"));
+        cboDev->setCurrentIndex(0);
+        emit cboDev->activated(0);
+        other.findChild<QLineEdit*>(QStringLiteral("txtFile"))->setText(Take(0));
+        other.findChild<QPushButton*>(QStringLiteral("cmdDo"))->click();
+        EXPECT_FALSE(other.Recorder().IsRecording());
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, QStringLiteral("该文件正在被另一个录音使用!"));
+        EXPECT_EQ(messages.messages[0].title, QStringLiteral("提示"));
+    }
+
+    const qint64 before = Size(0);
+    PumpFor(1500ms);
+    EXPECT_GT(Size(0), before + kBytesPerSec) << "the take goes on growing";
+    EXPECT_EQ(header(), started) << "the header is the take's own";
+    PumpFor(1200ms); // the header states what was there a second ago
+    Kill(*first);
+    const audioprobe::SoxInfo sox = audioprobe::soxi(Take(0).toStdString());
+    ASSERT_TRUE(sox.ok) << sox.text;
+    EXPECT_GE(sox.samples, (before - kHeaderBytes) / 4);
+}
+
+// A nu.ini that is a FIFO is read as a damaged one: the window comes up and records, and the
+// counter is saved in a regular file of its usual form in its place.
+TEST_F(WholeProgram, NuIniThatIsAFifoNeitherHoldsUpTheStartNorTakesTheCounter) {
+    const QByteArray ini = dir.filePath(QStringLiteral("nu.ini")).toUtf8();
+    ASSERT_EQ(::mkfifo(ini.constData(), 0600), 0);
+    auto program = Run(true);
+    EXPECT_TRUE(PumpUntil([&] { return Size(0) > kHeaderBytes && NuIni() == "0\r\n"; }, 15s))
+        << Size(0) << " " << NuIni().toStdString();
+    Kill(*program);
+}
+
+// A logout (SIGHUP), a shutdown (SIGTERM) or Ctrl+C in a terminal (SIGINT) ends the program as
+// closing its window does: the take's header states every byte on disk, the counter is saved,
+// and the program exits normally.
+TEST_F(WholeProgram, TerminationSignalsFinishTheTakeAndSaveTheCounter) {
+    int n = 0;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        auto program = Run(true);
+        ASSERT_TRUE(PumpUntil([&] { return Size(n) > kHeaderBytes + kBytesPerSec * 3 / 2; }, 15s));
+        ASSERT_EQ(::kill(static_cast<pid_t>(program->processId()), signal), 0);
+        ASSERT_TRUE(program->waitForFinished(10000));
+        EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program->exitCode(), 0);
+        const Sizes sizes = HeaderSizes(n);
+        EXPECT_EQ(sizes.riff, sizes.length - 8);
+        EXPECT_EQ(sizes.data, sizes.length - kHeaderBytes);
+        ++n;
+        EXPECT_EQ(NuIni(), QByteArray::number(n) + "\r\n");
+        EXPECT_TRUE(QFileInfo(Take(n)).isFile()) << "the next file is made";
+    }
 }
 
 } // namespace

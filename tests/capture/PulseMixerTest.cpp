@@ -5,45 +5,9 @@
 
 #include "SoundServer.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <gtest/gtest.h>
 
 using namespace platform;
-
-namespace {
-
-// Channel volumes of a source as pactl reports them: raw value and percent text.
-std::vector<std::pair<int, std::string>> ServerVolumes(const std::string& name) {
-    std::vector<std::pair<int, std::string>> channels;
-    const auto doc = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "sources"}));
-    for (const auto& v : doc.array()) {
-        const QJsonObject o = v.toObject();
-        if (o["name"].toString().toStdString() != name) {
-            continue;
-        }
-        const QJsonObject volume = o["volume"].toObject();
-        for (const QString& channel : o["channel_map"].toString().split(',')) {
-            const QJsonObject c = volume[channel].toObject();
-            channels.emplace_back(c["value"].toInt(), c["value_percent"].toString().toStdString());
-        }
-    }
-    return channels;
-}
-
-// Puts the source's volume back to 100 % however the test ends.
-class FullVolumeAfterwards {
-public:
-    explicit FullVolumeAfterwards(std::string name) : name_(std::move(name)) {}
-    ~FullVolumeAfterwards() { Pactl({"set-source-volume", QString::fromStdString(name_), "100%"}); }
-
-private:
-    std::string name_;
-};
-
-} // namespace
 
 TEST(PulseMixer, ASourceWithoutPortsHasOneLineNamedAfterIt) {
     WindowService windows;
@@ -71,7 +35,7 @@ TEST(PulseMixer, VolumeIsTheSourceVolumeOnTheServerScale) {
     ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf(monitor)));
 
     recorder.setMixerLineVolume(32768);
-    const auto half = ServerVolumes(monitor);
+    const auto half = SourceVolumes(monitor);
     ASSERT_EQ(half.size(), 2u);
     EXPECT_EQ(half[0].second, "50%");
     EXPECT_EQ(half[1].second, "50%");
@@ -82,13 +46,13 @@ TEST(PulseMixer, VolumeIsTheSourceVolumeOnTheServerScale) {
 
     // Channels that differ: the first is read; a write makes them equal again.
     Pactl({"set-source-volume", QString::fromStdString(monitor), "30%", "60%"});
-    const auto uneven = ServerVolumes(monitor);
+    const auto uneven = SourceVolumes(monitor);
     ASSERT_EQ(uneven.size(), 2u);
     EXPECT_EQ(recorder.MixerLineVolume(),
               PulseMixer::FromServerVolume(static_cast<pa_volume_t>(uneven[0].first)));
     EXPECT_NE(uneven[0].first, uneven[1].first);
     recorder.setMixerLineVolume(65535);
-    const auto full = ServerVolumes(monitor);
+    const auto full = SourceVolumes(monitor);
     ASSERT_EQ(full.size(), 2u);
     EXPECT_EQ(full[0].first, static_cast<int>(PA_VOLUME_NORM));
     EXPECT_EQ(full[1].first, static_cast<int>(PA_VOLUME_NORM));
@@ -103,7 +67,7 @@ TEST(PulseMixer, VolumeOfAMonoSourceIsWrittenToo) {
     WaveInRecorder recorder(windows, waveIn);
     ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf(sine)));
     recorder.setMixerLineVolume(16384);
-    const auto quarter = ServerVolumes(sine);
+    const auto quarter = SourceVolumes(sine);
     ASSERT_EQ(quarter.size(), 1u);
     EXPECT_EQ(quarter[0].second, "25%");
     EXPECT_EQ(recorder.MixerLineVolume(), 16384);

@@ -70,9 +70,8 @@ TEST(PulseWaveIn, UnknownDeviceFailsQuicklyWithoutAWindowLeft) {
     WindowService windows;
     PulseWaveIn waveIn;
     const WindowHandle w = windows.CreateWindow({});
-    const std::int32_t count = waveIn.DeviceCount();
-    ASSERT_GT(count, 0);
-    for (const std::int32_t device : {count, count + 7, -2}) {
+    // No source of that name; a sink's name is not a source's.
+    for (const std::string device : {"vocarn_no_such_source", "vocarn_null"}) {
         int error = 0;
         const auto start = Clock::now();
         EXPECT_EQ(waveIn.Open(device, WaveInFormat{}, windows, w, error), nullptr);
@@ -109,7 +108,7 @@ TEST(PulseWaveIn, WithoutAServerEverythingFailsWithinTwoSeconds) {
         EXPECT_FALSE(recorder.SelectDevice(0));
 
         start = Clock::now();
-        EXPECT_EQ(waveIn.OpenMixer(0), nullptr);
+        EXPECT_EQ(waveIn.OpenMixer("vocarn_null.monitor"), nullptr);
         EXPECT_LT(Clock::now() - start, 2s);
 
         start = Clock::now();
@@ -157,7 +156,8 @@ static void RecordRamp(std::int32_t bufferCount, std::chrono::milliseconds handl
         }
         return first;
     };
-    // Everything but the partly filled buffer that the stop takes back arrives.
+    // Everything but the partly filled buffer arrives while the take runs; the stop delivers
+    // that one.
     PumpUntil(
         [&] {
             return feeder.Done() &&
@@ -171,13 +171,18 @@ static void RecordRamp(std::int32_t bufferCount, std::chrono::milliseconds handl
     ASSERT_TRUE(feeder.Done());
     ASSERT_EQ(sink.samples.size() % 2, 0u);
     const std::size_t all = sink.samples.size() / 2;
-    EXPECT_EQ(sink.blocks * bufferFrames, all) << "only full buffers";
+    // Full buffers, and the partly filled one last.
+    EXPECT_EQ(static_cast<std::size_t>(sink.blocks), (all + bufferFrames - 1) / bufferFrames);
     const std::size_t first = leading();
-    if (!feeder.SilenceAround()) {
-        EXPECT_EQ(first, 0u) << "the pipe source delivers the first frame written first";
-    }
     const std::size_t frames = all - first;
-    EXPECT_GE(frames, rampFrames - bufferFrames);
+    if (feeder.SilenceAround()) {
+        // The monitor: every frame played, then its sink's silence up to the stop.
+        EXPECT_GE(frames, rampFrames);
+    } else {
+        // The pipe source delivers what is written and nothing else, the first frame first.
+        EXPECT_EQ(first, 0u);
+        EXPECT_EQ(frames, rampFrames);
+    }
     for (std::size_t k = 0; k < frames; ++k) {
         const std::int16_t* got = &sink.samples[2 * (first + k)];
         if (k < rampFrames) {
@@ -185,8 +190,6 @@ static void RecordRamp(std::int32_t bufferCount, std::chrono::milliseconds handl
             ASSERT_EQ(got[0], want[0]) << "frame " << k;
             ASSERT_EQ(got[1], want[1]) << "frame " << k;
         } else {
-            // After the last frame a monitor gives silence; the pipe source gives nothing.
-            ASSERT_TRUE(feeder.SilenceAround()) << "frames after the ramp";
             ASSERT_EQ(got[0], 0) << "frame " << k;
             ASSERT_EQ(got[1], 0) << "frame " << k;
         }
@@ -217,21 +220,7 @@ TEST(PulseWaveIn, DeviceMinusOneRecordsFromTheDefaultSource) {
     EXPECT_TRUE(PumpUntil([&] { return sink.blocks >= 1; }, 3s));
 
     // This process's record stream reads the default source.
-    const auto outputs = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "source-outputs"}));
-    std::vector<int> ours;
-    for (const auto& o : outputs.array()) {
-        const auto props = o.toObject()["properties"].toObject();
-        if (props["application.process.id"].toString().toLongLong() == ::getpid()) {
-            ours.push_back(o.toObject()["source"].toInt());
-        }
-    }
-    ASSERT_EQ(ours.size(), 1u);
-    const int source = ours[0];
-    const auto sources = SourcesInDeviceOrder();
-    const auto it = std::find_if(sources.begin(), sources.end(),
-                                 [&](const ServerSource& s) { return s.index == source; });
-    ASSERT_NE(it, sources.end());
-    EXPECT_EQ(it->name, defaultSource);
+    EXPECT_EQ(RecordedSources(), std::vector<std::string>{defaultSource});
     recorder.StopRecord();
 }
 

@@ -120,10 +120,20 @@ TEST(PulseMixerVolume, MapsLinearlyOntoTheServerRangeHalvesToEven) {
     EXPECT_EQ(PulseMixer::ToServerVolume(70000), PA_VOLUME_NORM);
     EXPECT_EQ(PulseMixer::FromServerVolume(PA_VOLUME_MUTED), 0);
     EXPECT_EQ(PulseMixer::FromServerVolume(PA_VOLUME_NORM), 65535);
-    EXPECT_EQ(PulseMixer::FromServerVolume(2 * PA_VOLUME_NORM), 65535);
+    // Above the norm on the same scale: 150 % (98304) is 98302.5, to even.
+    EXPECT_EQ(PulseMixer::FromServerVolume(2 * PA_VOLUME_NORM), 131070);
+    EXPECT_EQ(PulseMixer::FromServerVolume(PA_VOLUME_NORM * 3 / 2), 98302);
     EXPECT_EQ(PulseMixer::FromServerVolume(32768), 32768); // 32767.5 -> even
     EXPECT_EQ(PulseMixer::FromServerVolume(16384), 16384); // 16383.75
     for (std::int32_t v = 0; v <= 65535; v += 257) {
         EXPECT_EQ(PulseMixer::FromServerVolume(PulseMixer::ToServerVolume(v)), v);
     }
+    // A volume read shows the percentage pactl prints for the server's value, above the
+    // norm too.
+    for (pa_volume_t v = 0; v <= 3 * PA_VOLUME_NORM; ++v) {
+        const auto pactl =
+            static_cast<std::int32_t>((v * 100ull + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
+        ASSERT_EQ(VolumePercent(PulseMixer::FromServerVolume(v)), pactl) << v;
+    }
+    EXPECT_EQ(VolumePercent(-1), 0);
 }

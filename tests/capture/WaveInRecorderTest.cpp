@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 
@@ -206,6 +207,20 @@ TEST_F(Recorder, StopInsideTheHandlerLeavesThatBufferOutAndDeliversNothingMore) 
     // Buffer 0 was queued again after the first handler; buffer 1 never is.
     EXPECT_EQ(device.log, Lines({"add 0", "stop", "reset", "unprepare 0", "unprepare 1",
                                  "unprepare 2", "unprepare 3", "unprepare 4", "close"}));
+
+    // The same inside a block that a stop delivers: the stop ends there, the device closes
+    // once.
+    sink.got.clear();
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    device.Feed(Ramp(0, 5120 * 4));
+    device.log.clear();
+    EXPECT_TRUE(recorder.StopRecord());
+    EXPECT_EQ(sink.got.size(), 2u);
+    EXPECT_FALSE(recordingAfterStop);
+    EXPECT_EQ(std::count(device.log.begin(), device.log.end(), "close"), 1);
+    EXPECT_EQ(windows.WindowCount(), 0u);
+    Drain();
+    EXPECT_EQ(sink.got.size(), 2u);
 }
 
 TEST_F(Recorder, ARestartInsideTheHandlerKeepsTheHandlersBlockUntilItReturns) {
@@ -232,11 +247,41 @@ TEST_F(Recorder, ARestartInsideTheHandlerKeepsTheHandlersBlockUntilItReturns) {
 }
 
 TEST_F(Recorder, NothingIsDeliveredAfterStopRecordEvenForBuffersTheStopReturned) {
+    // Three buffers of 8 samples, all filled and posted but not dispatched when the stop
+    // comes; 21 more samples wait with the server for a free buffer.
+    recorder.setBufferCount(3);
+    recorder.setBufferSize(16);
+    std::vector<bool> recordingDuring;
+    sink.during = [&](std::span<std::int16_t>) {
+        recordingDuring.push_back(recorder.IsRecording());
+        if (sink.got.size() == 1) {
+            device.Feed(Ramp(1000, 8)); // sound after the stop is not part of the take
+        }
+    };
     ASSERT_TRUE(recorder.StartRecord(44100, 2));
-    device.Feed(Ramp(0, 5120 * 2 + 300)); // two full buffers posted, one partly filled
+    const auto ramp = Ramp(0, 3 * 8 + 21);
+    device.Feed(ramp);
+    ASSERT_TRUE(sink.got.empty());
+
     EXPECT_TRUE(recorder.StopRecord());
+    // The end of the take came during the stop, in capture order, each sample once, while
+    // the recording still ran: the posted buffers, the held sound, the partly filled buffer.
+    std::vector<std::int32_t> lengths;
+    std::vector<std::int16_t> joined;
+    for (const Delivery& d : sink.got) {
+        lengths.push_back(d.lngLen);
+        joined.insert(joined.end(), d.samples.begin(), d.samples.end());
+    }
+    EXPECT_EQ(lengths, (std::vector<std::int32_t>{16, 16, 16, 16, 16, 10}));
+    EXPECT_EQ(joined, ramp);
+    EXPECT_EQ(recordingDuring, std::vector<bool>(6, true));
+    EXPECT_FALSE(recorder.IsRecording());
+    EXPECT_EQ(device.device(), nullptr);
+    EXPECT_EQ(windows.WindowCount(), 0u);
+
+    // Nothing comes after the stop has returned.
     Drain();
-    EXPECT_TRUE(sink.got.empty());
+    EXPECT_EQ(sink.got.size(), 6u);
 }
 
 TEST_F(Recorder, ShortBuffersAreDeliveredWithTheirByteCount) {
@@ -377,6 +422,25 @@ TEST_F(Recorder, DevicesAreListedAndSelectedByIndex) {
     device.log.clear();
     ASSERT_TRUE(recorder.StartRecord(11025, 2));
     EXPECT_EQ(device.log.front(), "open 2 11025 2 4 44100");
+    recorder.StopRecord();
+
+    // An index counts in the list as last read (the one the user picks from); the device
+    // picked stays the one recorded wherever devices plugged in later move it.
+    ASSERT_EQ(recorder.DeviceCount(), 3);
+    device.devices.insert(device.devices.begin(), "USB Mic");
+    EXPECT_TRUE(recorder.SelectDevice(1));
+    EXPECT_EQ(recorder.SelectedDeviceId(), "Line");
+    device.log.clear();
+    ASSERT_TRUE(recorder.StartRecord(11025, 2));
+    EXPECT_EQ(device.log.front(), "open 2 11025 2 4 44100");
+    recorder.StopRecord();
+    // Unplugged: the start fails as such, and nothing else is recorded instead.
+    device.devices.erase(device.devices.begin() + 2);
+    device.log.clear();
+    EXPECT_FALSE(recorder.StartRecord(11025, 2));
+    EXPECT_EQ(recorder.StartError(), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(device.log, Lines({"open gone 11025 2 4 44100 failed"}));
+    EXPECT_EQ(windows.WindowCount(), 0u);
 }
 
 TEST_F(Recorder, DeviceLossReachesTheOwnerOnceAfterTheBlocksBeforeIt) {
@@ -401,6 +465,16 @@ TEST_F(Recorder, DeviceLossReachesTheOwnerOnceAfterTheBlocksBeforeIt) {
     EXPECT_FALSE(recorder.IsRecording());
     EXPECT_EQ(device.log.back(), "close");
     EXPECT_EQ(windows.WindowCount(), 0u);
+
+    // A failure still waiting when the owner stops is not told: the stop ends the take
+    // anyway, with the block before the failure.
+    ASSERT_TRUE(recorder.StartRecord(44100, 2));
+    device.Feed(Ramp(0, 4));
+    device.Fail(6);
+    recorder.StopRecord();
+    EXPECT_EQ(sink.got.size(), 3u);
+    EXPECT_EQ(sink.lostAfter, (std::vector<std::size_t>{2, 2}));
+    EXPECT_TRUE(recorder.DeviceFailed());
 }
 
 TEST_F(Recorder, LostSoundTheDeviceReportsOutlivesTheStopUntilTheNextStart) {

@@ -90,12 +90,20 @@ TEST_F(EncoderWAVFile, TruncatesAndStartsWithAHeaderStatingNoAudio) {
     auto file = audioprobe::readFile(path);
     ASSERT_EQ(file.size(), 46u);
     expectHeader(file, Pcm44100Stereo);
-    expectReadersAgree(path, 44100, 2, 0);
+    // The block follows within the second after the start, so its sizes are not stated yet;
+    // the readers look at a copy of the empty file afterwards, as they take their time.
+    const std::string empty = path + ".empty.wav";
+    {
+        std::ofstream(empty, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()),
+                   static_cast<std::streamsize>(file.size()));
+    }
     encodeAll(enc, input);
     file = audioprobe::readFile(path);
     ASSERT_EQ(file.size(), 46u + 10240u);
     EXPECT_EQ(le32(file, 4), 38u);
     EXPECT_EQ(le32(file, 42), 0u);
+    expectReadersAgree(empty, 44100, 2, 0);
     EXPECT_EQ(enc.Encoder_EncoderClose(), 0);
     expectReadersAgree(path, 44100, 2, 2560, &input);
 }

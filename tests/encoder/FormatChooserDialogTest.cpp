@@ -116,15 +116,21 @@ TEST(FormatChooserDialog, PickingATypeFillsItsFormatsAndOkReturnsTheSelection) {
 }
 
 // The encoder's own chooser: the dialog runs modally over the owner with the caller's
-// title; OK sets the format, Cancel gives 11.
+// title, opening on the format set (or, when that is not on offer, on the recording's own
+// 16-bit PCM); OK sets the format, Cancel gives 11.
 TEST(FormatChooserDialog, EncoderChoosesThroughTheModalDialog) {
     QWidget owner;
     EncoderWAV enc;
     QString title;
     bool ownedByOwner = false;
+    QString opened;
+    const auto selection = [](FormatChooserDialog& d) {
+        return types(d)->currentText() + " " + formats(d)->currentText();
+    };
     whenShown([&](FormatChooserDialog& d) {
         title = d.windowTitle();
         ownedByOwner = d.parentWidget() == &owner && d.windowModality() == Qt::WindowModal;
+        opened = selection(d);
         pick(d, "CCITT A-Law", "44,100 Hz, 8 Bit, Stereo");
         button(d, QDialogButtonBox::Ok)->click();
     });
@@ -135,10 +141,37 @@ TEST(FormatChooserDialog, EncoderChoosesThroughTheModalDialog) {
     EXPECT_EQ(enc.FormatID(), "44,100 Hz, 8 Bit, Stereo");
     EXPECT_EQ(enc.OutputFormat().size(), 18u);
     EXPECT_EQ(enc.OutputFormat()[0], platform::AcmFormats::TagALaw);
+    EXPECT_EQ(opened, "PCM 44,100 Hz, 16 Bit, Stereo    172 KB/s");
 
     whenShown([](FormatChooserDialog& d) { button(d, QDialogButtonBox::Cancel)->click(); });
     EXPECT_EQ(enc.SelectFormat(8000, 1, &owner, "t"), 11);
     EXPECT_EQ(enc.FormatTag(), "CCITT A-Law");
+
+    // OK at once keeps the format set, for another rate and mono too.
+    const std::vector<std::uint8_t> aLaw(enc.OutputFormat().begin(), enc.OutputFormat().end());
+    whenShown([&](FormatChooserDialog& d) {
+        opened = selection(d);
+        button(d, QDialogButtonBox::Ok)->click();
+    });
+    ASSERT_EQ(enc.SelectFormat(8000, 1, &owner, "t"), 0);
+    EXPECT_EQ(opened, "CCITT A-Law 44,100 Hz, 8 Bit, Stereo    86 KB/s");
+    EXPECT_EQ(std::vector<std::uint8_t>(enc.OutputFormat().begin(), enc.OutputFormat().end()),
+              aLaw);
+    EXPECT_EQ(enc.FormatID(), "44,100 Hz, 8 Bit, Stereo");
+
+    // A format another rate's list does not hold: the chooser opens on that rate's PCM.
+    whenShown([&](FormatChooserDialog& d) {
+        pick(d, "PCM", "12,345 Hz, 16 Bit, Mono");
+        button(d, QDialogButtonBox::Ok)->click();
+    });
+    ASSERT_EQ(enc.SelectFormat(12345, 1, &owner, "t"), 0);
+    whenShown([&](FormatChooserDialog& d) {
+        opened = selection(d);
+        button(d, QDialogButtonBox::Ok)->click();
+    });
+    ASSERT_EQ(enc.SelectFormat(22050, 2, &owner, "t"), 0);
+    EXPECT_EQ(opened, "PCM 22,050 Hz, 16 Bit, Stereo    86 KB/s");
+    EXPECT_EQ(enc.FormatID(), "22,050 Hz, 16 Bit, Stereo");
 
     // Nothing to offer: no dialog (one shown would be cancelled here), the choice fails.
     bool shown = false;
@@ -150,6 +183,6 @@ TEST(FormatChooserDialog, EncoderChoosesThroughTheModalDialog) {
         }
     });
     guard.start(5);
-    EXPECT_FALSE(platform::DialogFormatChooser().choose(&owner, "t", {}, {}));
+    EXPECT_FALSE(platform::DialogFormatChooser().choose(&owner, "t", {}, {}, {}));
     EXPECT_FALSE(shown);
 }

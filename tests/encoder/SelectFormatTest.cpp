@@ -28,7 +28,8 @@ struct ScriptedChooser : FormatChooser {
     std::vector<AcmFormatChoice> offered;
 
     std::optional<Choice> choose(QWidget* o, const std::string& t, std::span<const std::uint8_t> s,
-                                 const std::vector<AcmFormatChoice>& formats) override {
+                                 const std::vector<AcmFormatChoice>& formats,
+                                 std::span<const std::uint8_t>) override {
         owner = o;
         title = t;
         source.assign(s.begin(), s.end());

@@ -51,6 +51,25 @@ TEST(WindowService, PostedMessagesReachWindowsInPostingOrderOnTheLoop) {
     const std::vector<Received> expected{
         {a, 0x3C0, 1, 10}, {b, 0x400, 2, 20}, {a, 0x3C0, 3, 30}, {b, 0x401, 4, -40}};
     EXPECT_EQ(got, expected);
+
+    // One window's messages taken at once, in their order; the other's keep their place for
+    // the loop, each message delivered once.
+    got.clear();
+    for (std::intptr_t i = 0; i < 6; ++i) {
+        windows.PostMessage(i % 3 == 0 ? b : a, 0x3C0, 0, i);
+    }
+    EXPECT_EQ(windows.SendPosted(a), 4u);
+    EXPECT_EQ(got, (std::vector<Received>{
+                       {a, 0x3C0, 0, 1}, {a, 0x3C0, 0, 2}, {a, 0x3C0, 0, 4}, {a, 0x3C0, 0, 5}}));
+    EXPECT_EQ(windows.SendPosted(a), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return got.size() == 6; }));
+    PumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(got, (std::vector<Received>{{a, 0x3C0, 0, 1},
+                                          {a, 0x3C0, 0, 2},
+                                          {a, 0x3C0, 0, 4},
+                                          {a, 0x3C0, 0, 5},
+                                          {b, 0x3C0, 0, 0},
+                                          {b, 0x3C0, 0, 3}}));
 }
 
 TEST(WindowService, PostsFromOtherThreadsArriveCompleteInOrderOnTheLoopThread) {

@@ -134,6 +134,25 @@ FfprobeInfo ffprobe(const std::string& path) {
     return info;
 }
 
+std::vector<std::int64_t> packetSizes(const std::string& path) {
+    int status = 0;
+    const std::string text =
+        run("ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 " +
+                quoted(path),
+            status);
+    std::vector<std::int64_t> sizes;
+    std::istringstream lines(text);
+    std::string line;
+    std::int64_t size = 0;
+    while (status == 0 && std::getline(lines, line)) {
+        if (!toInt(line, size)) {
+            return {};
+        }
+        sizes.push_back(size);
+    }
+    return sizes;
+}
+
 SoxInfo soxi(const std::string& path) {
     SoxInfo info;
     int status = 0;

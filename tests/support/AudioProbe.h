@@ -45,6 +45,9 @@ std::string run(const std::string& command, int& status);
 std::string quoted(const std::string& path);
 
 FfprobeInfo ffprobe(const std::string& path);
+// The sizes in bytes of the packets ffprobe reads from the file's audio, in file order (for
+// MPEG audio, its frames); empty when ffprobe failed.
+std::vector<std::int64_t> packetSizes(const std::string& path);
 SoxInfo soxi(const std::string& path);
 SoxWavHeader soxWavHeader(const std::string& path);
 

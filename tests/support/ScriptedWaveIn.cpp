@@ -6,25 +6,43 @@
 using namespace platform;
 
 std::int32_t ScriptedWaveIn::DeviceCount() {
+    listed_ = devices;
     return static_cast<std::int32_t>(devices.size());
 }
 
 std::string ScriptedWaveIn::DeviceName(std::int32_t index) {
-    if (index < 0 || index >= DeviceCount()) {
+    if (!listed_) {
+        DeviceCount();
+    }
+    if (index < 0 || index >= static_cast<std::int32_t>(listed_->size())) {
         return {};
     }
-    return devices[static_cast<std::size_t>(index)];
+    return (*listed_)[static_cast<std::size_t>(index)];
 }
 
-std::unique_ptr<WaveInDevice> ScriptedWaveIn::Open(std::int32_t device, const WaveInFormat& format,
+std::string ScriptedWaveIn::DeviceId(std::int32_t index) {
+    return DeviceName(index);
+}
+
+std::int32_t ScriptedWaveIn::Place(const std::string& id) const {
+    if (id.empty()) {
+        return -1;
+    }
+    const auto it = std::find(devices.begin(), devices.end(), id);
+    return it == devices.end() ? -2 : static_cast<std::int32_t>(it - devices.begin());
+}
+
+std::unique_ptr<WaveInDevice> ScriptedWaveIn::Open(const std::string& id,
+                                                   const WaveInFormat& format,
                                                    WindowService& windows, WindowHandle notify,
                                                    int& error) {
-    std::string line = "open " + std::to_string(device) + " " + std::to_string(format.samplerate) +
-                       " " + std::to_string(format.channels) + " " +
-                       std::to_string(format.blockAlign()) + " " +
-                       std::to_string(format.avgBytesPerSec());
+    const std::int32_t device = Place(id);
+    std::string line = "open " + (device == -2 ? std::string("gone") : std::to_string(device)) +
+                       " " + std::to_string(format.samplerate) + " " +
+                       std::to_string(format.channels) + " " + std::to_string(format.blockAlign()) +
+                       " " + std::to_string(format.avgBytesPerSec());
     notify_ = notify;
-    if (openError != 0 || device < -1 || device >= DeviceCount()) {
+    if (openError != 0 || device == -2) {
         error = openError != 0 ? openError : MMSYSERR_BADDEVICEID;
         log.push_back(line + " failed");
         return nullptr;
@@ -36,9 +54,11 @@ std::unique_ptr<WaveInDevice> ScriptedWaveIn::Open(std::int32_t device, const Wa
     return opened;
 }
 
-std::unique_ptr<Mixer> ScriptedWaveIn::OpenMixer(std::int32_t device) {
-    if (device < 0 || device >= DeviceCount() || !mixers[device].opens) {
-        log.push_back("mixer open " + std::to_string(device) + " failed");
+std::unique_ptr<Mixer> ScriptedWaveIn::OpenMixer(const std::string& id) {
+    const std::int32_t device = Place(id);
+    if (device < 0 || !mixers[device].opens) {
+        log.push_back("mixer open " + (device < 0 ? std::string("gone") : std::to_string(device)) +
+                      " failed");
         return nullptr;
     }
     return std::make_unique<ScriptedMixer>(mixers[device], log, device);
@@ -155,6 +175,16 @@ int ScriptedWaveIn::Device::Reset() {
     return MMSYSERR_NOERROR;
 }
 
+void ScriptedWaveIn::Device::MarkEnd() {
+    ended_ = true;
+    endLeft_ = pending_.size();
+}
+
+bool ScriptedWaveIn::Device::FillToEnd() {
+    Fill();
+    return !started_ || endLeft_ == 0 || !queue_.empty();
+}
+
 void ScriptedWaveIn::Device::HandBackHead() {
     WaveInHeader* hdr = queue_.front();
     queue_.pop_front();
@@ -163,10 +193,13 @@ void ScriptedWaveIn::Device::HandBackHead() {
 }
 
 void ScriptedWaveIn::Device::Fill() {
-    while (started_ && !queue_.empty() && !pending_.empty()) {
+    while (started_ && !queue_.empty() && !pending_.empty() && (!ended_ || endLeft_ > 0)) {
         WaveInHeader* hdr = queue_.front();
         const std::size_t room = (hdr->bufferLength - hdr->bytesRecorded) / sizeof(std::int16_t);
-        const std::size_t take = std::min(room, pending_.size());
+        const std::size_t take = std::min({room, pending_.size(), ended_ ? endLeft_ : room});
+        if (ended_) {
+            endLeft_ -= take;
+        }
         for (std::size_t i = 0; i < take; ++i) {
             const std::int16_t s = pending_.front();
             pending_.pop_front();

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,10 +15,15 @@
 // A capture service driven by the test: a list of device names, failures on demand, a log
 // of every device call, and sound fed in by the test on the user-interface thread.
 //
+// A device's name is its id too. `devices` is what is plugged in now; DeviceCount() takes
+// a copy that DeviceName and DeviceId number, as a listing the window shows. Open and
+// OpenMixer find the device in `devices` as it is at their call.
+//
 // Log lines: "open <device> <rate> <channels> <blockAlign> <bytesPerSec>", "prepare <user>",
 // "unprepare <user>", "start", "add <user>", "stop", "reset", "close" (user = the header's
-// user value), "mixer open <device>", "mixer close <device>". Failed calls are logged too,
-// with " failed" appended.
+// user value), "mixer open <device>", "mixer close <device>"; <device> is the device's
+// place in `devices` at the call, -1 for the default input, "gone" for an id no longer
+// there. Failed calls are logged too, with " failed" appended.
 class ScriptedWaveIn final : public platform::WaveInService {
 public:
     class Device;
@@ -35,18 +41,20 @@ public:
 
     std::int32_t DeviceCount() override;
     std::string DeviceName(std::int32_t index) override;
+    std::string DeviceId(std::int32_t index) override;
     std::unique_ptr<platform::WaveInDevice>
-    Open(std::int32_t device, const platform::WaveInFormat& format,
+    Open(const std::string& id, const platform::WaveInFormat& format,
          platform::WindowService& windows, platform::WindowHandle notify, int& error) override;
-    std::unique_ptr<platform::Mixer> OpenMixer(std::int32_t device) override;
+    std::unique_ptr<platform::Mixer> OpenMixer(const std::string& id) override;
 
     // The open device, null when none is open.
     Device* device() const { return open_; }
     platform::WindowHandle notifyWindow() const { return notify_; }
 
     // Feeds samples as the sound server would: into the queued buffers in order, handing
-    // back each full one. Samples no queued buffer can take are kept and go into the next
-    // buffer queued. Nothing is filled before Start or after Stop.
+    // back each full one. Samples no queued buffer can take are kept (as the server keeps
+    // them) and go into the next buffer queued. Nothing is filled before Start or after Stop;
+    // after MarkEnd only the samples fed before it are.
     void Feed(std::span<const std::int16_t> samples);
     // Posts the device-failure message as a lost sound server would.
     void Fail(int error);
@@ -55,6 +63,10 @@ public:
 
 private:
     friend class Device;
+    // The place of device `id` in `devices`; -1 for "" (the default), -2 when gone.
+    std::int32_t Place(const std::string& id) const;
+
+    std::optional<std::vector<std::string>> listed_; // the listing last taken
     Device* open_ = nullptr;
     platform::WindowHandle notify_ = 0;
 };
@@ -70,6 +82,8 @@ public:
     int Start() override;
     int Stop() override;
     int Reset() override;
+    void MarkEnd() override;
+    bool FillToEnd() override;
     std::uint64_t SilenceBytes() const override { return owner_.silenceBytes; }
     std::uint64_t DroppedBytes() override { return owner_.droppedBytes; }
 
@@ -86,4 +100,6 @@ private:
     std::deque<std::int16_t> pending_; // fed, not yet taken by a buffer
     int prepareCalls_ = 0;
     bool started_ = false;
+    bool ended_ = false;      // MarkEnd was called
+    std::size_t endLeft_ = 0; // after MarkEnd: samples of pending_ still to be taken
 };

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <tuple>
 
+#include <unistd.h>
+
 std::string TestServer() {
     const char* server = std::getenv("VOCARN_TEST_SERVER");
     return server != nullptr && *server != '\0' ? server : "pulseaudio";
@@ -56,6 +58,54 @@ std::int32_t DeviceIndexOf(const std::string& name) {
     }
     ADD_FAILURE() << "the sound server has no source " << name;
     return -1;
+}
+
+std::vector<std::pair<int, std::string>> SourceVolumes(const std::string& name) {
+    std::vector<std::pair<int, std::string>> channels;
+    const auto doc = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "sources"}));
+    for (const auto& v : doc.array()) {
+        const QJsonObject o = v.toObject();
+        if (o["name"].toString().toStdString() != name) {
+            continue;
+        }
+        const QJsonObject volume = o["volume"].toObject();
+        for (const QString& channel : o["channel_map"].toString().split(',')) {
+            const QJsonObject c = volume[channel].toObject();
+            channels.emplace_back(c["value"].toInt(), c["value_percent"].toString().toStdString());
+        }
+    }
+    return channels;
+}
+
+FullVolumeAfterwards::~FullVolumeAfterwards() {
+    Pactl({"set-source-volume", QString::fromStdString(name_), "100%"});
+}
+
+std::vector<std::string> RecordedSources() {
+    std::vector<std::string> names;
+    const auto outputs = QJsonDocument::fromJson(Pactl({"-f", "json", "list", "source-outputs"}));
+    const auto sources = SourcesInDeviceOrder();
+    for (const auto& o : outputs.array()) {
+        const auto props = o.toObject()["properties"].toObject();
+        if (props["application.process.id"].toString().toLongLong() != ::getpid()) {
+            continue;
+        }
+        const int index = o.toObject()["source"].toInt();
+        const auto it = std::find_if(sources.begin(), sources.end(),
+                                     [&](const ServerSource& s) { return s.index == index; });
+        names.push_back(it != sources.end() ? it->name : "#" + std::to_string(index));
+    }
+    return names;
+}
+
+LoadedModule::LoadedModule(const QStringList& args)
+    : number_(Pactl(QStringList{"load-module"} + args).trimmed()) {}
+
+void LoadedModule::Unload() {
+    if (!number_.isEmpty()) {
+        Pactl({"unload-module", QString::fromLatin1(number_)});
+        number_.clear();
+    }
 }
 
 ServerOverride::ServerOverride(const std::string& address) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Helpers for tests that use the private sound server of the test run (PULSE_SERVER).
@@ -30,6 +31,41 @@ std::vector<ServerSource> SourcesInDeviceOrder();
 
 // The device number of the source called `name`; -1 (and a test failure) when absent.
 std::int32_t DeviceIndexOf(const std::string& name);
+
+// The volume of each channel of the source called `name` as pactl reports it: the raw
+// value and its percent text ("150%").
+std::vector<std::pair<int, std::string>> SourceVolumes(const std::string& name);
+
+// Puts the source's volume back to 100 % however the test ends.
+class FullVolumeAfterwards {
+public:
+    explicit FullVolumeAfterwards(std::string name) : name_(std::move(name)) {}
+    ~FullVolumeAfterwards();
+    FullVolumeAfterwards(const FullVolumeAfterwards&) = delete;
+    FullVolumeAfterwards& operator=(const FullVolumeAfterwards&) = delete;
+
+private:
+    std::string name_;
+};
+
+// The names of the sources this process's record streams read, as the server sees them.
+std::vector<std::string> RecordedSources();
+
+// A module loaded into the server (a device plugged in) until Unload or the end of the
+// object.
+class LoadedModule {
+public:
+    explicit LoadedModule(const QStringList& args); // "module-null-sink", "sink_name=..."
+    ~LoadedModule() { Unload(); }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool ok() const { return !number_.isEmpty(); }
+    void Unload();
+
+private:
+    QByteArray number_;
+};
 
 // Points PULSE_SERVER at `address` for the life of the object.
 class ServerOverride {

@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "app/TrayIcon.h"
 #include "platform/MessageBoxService.h"
 #include "platform/WindowService.h"
 #include "ui/About.h"
@@ -8,6 +9,7 @@
 #include "ScriptedShell.h"
 #include "ScriptedWaveIn.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
@@ -15,7 +17,10 @@
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -115,4 +120,73 @@ TEST_F(MainWindowButtons, OpenFolderShowsTheNextOutputFileSelected) {
     click("Command3");
     ASSERT_EQ(shell_.shown.size(), 1u);
     EXPECT_EQ(shell_.shown[0], QStringList{QUrl::fromLocalFile(next).toString()});
+}
+
+// Vocarn ends only when its main window closes. With the main window hidden in the tray and a
+// take running, the About, preview and effects windows are opened and closed inside the
+// program's own event loop, under the toolkit's quit rules: the program and the take go on.
+// "退出" in the tray menu then closes the main window; the program ends once the About window
+// left open is closed too.
+TEST_F(MainWindowButtons, OnlyTheMainWindowEndsTheProgram) {
+    const TrayIcon::TrayCheck check = TrayIcon::installTrayCheck([] { return true; });
+    const TrayIcon::MenuPopup popup = TrayIcon::installPopup([](QMenu& menu, const QPoint&) {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == QStringLiteral("退出")) {
+                action->trigger();
+            }
+        }
+    });
+    auto* cboDev = form_->findChild<QComboBox*>(QStringLiteral("cboDev"));
+    cboDev->setCurrentIndex(0);
+    emit cboDev->activated(0);
+    click("cmdDo");
+    ASSERT_TRUE(form_->Recorder().IsRecording());
+    click("Command4");
+    ASSERT_FALSE(form_->isVisible());
+
+    // Runs the steps 50 ms apart inside QApplication::exec(); its result, or -1 when the
+    // program did not end within 5 s of the last step.
+    const auto run = [](std::vector<std::function<void()>> steps) {
+        int at = 0;
+        for (auto& step : steps) {
+            QTimer::singleShot(at += 50, qApp, std::move(step));
+        }
+        QTimer guard;
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+        guard.start(at + 5000);
+        return QApplication::exec();
+    };
+    const auto closeEach = [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible()) {
+                widget->close();
+            }
+        }
+    };
+    EXPECT_EQ(run({[&] { click("Command1"); }, closeEach, [&] { click("CmdST"); }, closeEach,
+                   [&] {
+                       // The effects window is modal: it is closed from inside its own loop.
+                       QTimer::singleShot(50, closeEach);
+                       click("cmdFXOpts");
+                   },
+                   [] { QCoreApplication::exit(7); }}),
+              7)
+        << "closing a small window ended the program";
+    EXPECT_TRUE(form_->Recorder().IsRecording());
+    EXPECT_FALSE(form_->isVisible());
+
+    // The main window has been unloaded: its caption tells that the take was stopped.
+    const auto caption = [this] { return form_->findChild<QPushButton*>("cmdDo")->text(); };
+    bool leftRunning = false;
+    EXPECT_EQ(run({[&] { click("Command1"); },
+                   [&] {
+                       windows_.PostMessage(form_->Tray().hWnd(), TrayIcon::WM_TRAY, 0,
+                                            TrayIcon::WM_RBUTTONUP);
+                   },
+                   [&] { leftRunning = caption() == QStringLiteral("开始录音"); }, closeEach}),
+              0);
+    EXPECT_TRUE(leftRunning) << "the main window closed, the About window still open";
+    EXPECT_EQ(caption(), QStringLiteral("开始录音")) << "the take was stopped";
+    TrayIcon::installTrayCheck(check);
+    TrayIcon::installPopup(popup);
 }

@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 
 // Qt 6.4's FFmpeg playback backend never frees the FFmpeg I/O context (a 32 KiB buffer and its
@@ -275,6 +276,45 @@ TEST_F(Preview, EveryRecordedFormatPlaysToItsEndWithItsLength) {
         ASSERT_TRUE(probe.ok && probe.sampleRate > 0) << probe.text;
         EXPECT_NEAR(player()->duration(), probe.durationTs * 1000 / probe.sampleRate, 30);
     }
+}
+
+// Qt ends the program with a fatal error when the first player is made and its playback
+// backend cannot be loaded: the one QT_MEDIA_BACKEND names, or any, when its plugin folder
+// holds none. Each case runs in a process of its own, since Qt picks its backend once per
+// process: the preview says why it cannot play, and the program goes on.
+TEST(PreviewWithoutABackend, SaysWhyItCannotPlayAndTheProgramGoesOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString take = makeTake(dir, QStringLiteral("录音1.wav"), "-c:a pcm_s16le");
+    const auto preview = [&take] {
+        FrmST window;
+        window.ShowWith(take);
+        const auto* why = window.findChild<QLabel*>(QStringLiteral("lblNoPlayer"));
+        const bool told =
+            why != nullptr && why->isVisible() &&
+            why->text() == QStringLiteral("无法试听：此系统没有可用的媒体播放组件。") &&
+            window.findChild<EmbeddedPlayer*>(QStringLiteral("LST"))->mediaPlayer() == nullptr;
+        window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        // Leaves at once: the application object that frees the toolkit's font caches lives
+        // in main, which a death test's process never returns to.
+        std::_Exit(told && !window.isVisible() && QFileInfo::exists(take) ? 0 : 1);
+    };
+    EXPECT_EXIT(
+        {
+            qputenv("QT_MEDIA_BACKEND", "nonexistent");
+            preview();
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "a backend that does not exist";
+    EXPECT_EXIT(
+        {
+            qunsetenv("QT_MEDIA_BACKEND");
+            QCoreApplication::setLibraryPaths({dir.path()});
+            preview();
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "no backend in the plugin folder";
 }
 
 TEST(EmbeddedPlayer, FormatTimeShowsMinutesAndSeconds) {

@@ -53,7 +53,8 @@ private:
 class CancellingChooser final : public platform::FormatChooser {
 public:
     std::optional<Choice> choose(QWidget*, const std::string&, std::span<const std::uint8_t>,
-                                 const std::vector<platform::AcmFormatChoice>&) override {
+                                 const std::vector<platform::AcmFormatChoice>&,
+                                 std::span<const std::uint8_t>) override {
         return std::nullopt;
     }
 };
