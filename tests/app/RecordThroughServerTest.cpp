@@ -412,8 +412,10 @@ TEST(RecordThroughServer, RecordsThePickedSourceWhateverIsPluggedInOrOut) {
     platform::WindowService windows;
     platform::PulseWaveIn waveIn;
     // Its monitor is listed under the same name as the test run's own null sink's monitor:
-    // only the server's name of a source tells the two apart.
-    LoadedModule picked({"module-null-sink", "sink_name=vocarn_picked"});
+    // only the server's name of a source tells the two apart. (PulseAudio calls every null
+    // sink "Null Output"; PipeWire calls one after its name unless told.)
+    LoadedModule picked({"module-null-sink", "sink_name=vocarn_picked",
+                         "sink_properties='device.description=\"Null Output\"'"});
     ASSERT_TRUE(picked.ok());
     Form1 form(windows, waveIn, dir.path());
     auto* cboDev = form.findChild<QComboBox*>("cboDev");
@@ -421,10 +423,13 @@ TEST(RecordThroughServer, RecordsThePickedSourceWhateverIsPluggedInOrOut) {
     auto* cmdDo = form.findChild<QPushButton*>("cmdDo");
     PickSource(form, "vocarn_picked.monitor");
     const QString shown = cboDev->currentText();
-    ASSERT_FALSE(shown.isEmpty());
+    ASSERT_EQ(shown.toStdString(),
+              SourcesInDeviceOrder()
+                  .at(static_cast<std::size_t>(DeviceIndexOf("vocarn_null.monitor")))
+                  .description);
 
     // A source plugged in after the pick is listed before the picked monitor.
-    LoadedModule plugged({"module-null-source", "source_name=vocarn_plugged"});
+    LoadedModule plugged(NullSourceModule("vocarn_plugged"));
     ASSERT_TRUE(plugged.ok());
     ASSERT_LT(DeviceIndexOf("vocarn_plugged"), DeviceIndexOf("vocarn_picked.monitor"));
     cmdDo->click();

@@ -108,6 +108,14 @@ void LoadedModule::Unload() {
     }
 }
 
+QStringList NullSourceModule(const std::string& name) {
+    const QString n = QString::fromStdString(name);
+    if (OnPipeWire()) {
+        return {"module-null-sink", "sink_name=" + n, "media.class=Audio/Source/Virtual"};
+    }
+    return {"module-null-source", "source_name=" + n};
+}
+
 ServerOverride::ServerOverride(const std::string& address) {
     if (const char* old = std::getenv("PULSE_SERVER")) {
         saved_ = old;

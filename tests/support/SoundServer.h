@@ -67,6 +67,11 @@ private:
     QByteArray number_;
 };
 
+// The arguments of pactl load-module that plug in an input source called `name` that gives
+// silence: PulseAudio's null source; PipeWire's PulseAudio service has none and makes a null
+// sink of the input class instead.
+QStringList NullSourceModule(const std::string& name);
+
 // Points PULSE_SERVER at `address` for the life of the object.
 class ServerOverride {
 public:
