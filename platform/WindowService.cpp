@@ -174,10 +174,18 @@ void WindowService::DispatchPosted() {
     std::uint64_t count;
     while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
     }
-    // One message at a time, so that a nested event loop inside a procedure goes on with
-    // the next message and the order stays the order of posting.
+    // The messages waiting now, one at a time, so that a nested event loop inside a
+    // procedure goes on with the next message and the order stays the order of posting.
+    // Messages posted meanwhile have written the eventfd again and wait for the loop's next
+    // turn: posts that come faster than the procedures handle them (sound arriving faster
+    // than it is handled) must not keep timers and input from their turn.
+    std::size_t waiting;
+    {
+        std::lock_guard lock(mutex_);
+        waiting = ringCount_;
+    }
     Posted msg;
-    while (TakePosted(msg)) {
+    for (; waiting > 0 && TakePosted(msg); --waiting) {
         SendMessage(msg.hWnd, msg.uMsg, msg.wParam, msg.lParam);
     }
 }

@@ -32,7 +32,9 @@ inline constexpr std::uint32_t WM_NCDESTROY = 0x0082; // last message a window r
 //   message to one queue shared by all windows. The user-interface thread's event loop takes
 //   the messages in the order they were posted and calls the procedure that the window has
 //   at that moment. A message whose window has been destroyed by then is dropped. Posting
-//   allocates nothing once the queue has grown to the largest backlog seen.
+//   allocates nothing once the queue has grown to the largest backlog seen. Each turn of the
+//   loop takes the messages that wait when it looks; those posted meanwhile wait for its
+//   next turn, after the timers and input that are due.
 //
 // DestroyWindow sends WM_DESTROY and then WM_NCDESTROY through the current procedure, then
 // forgets the window. A procedure may replace procedures, destroy windows (its own

@@ -27,13 +27,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A sound server of the test's own (the shared one of the test run is never stopped or
-// killed), with PULSE_SERVER pointing at it while the test runs.
+// A sound server of the test's own, of the test run's kind (the shared one of the test run is
+// never stopped or killed), with PULSE_SERVER pointing at it while the test runs.
 class OwnServer {
 public:
     OwnServer() : dir_(QStringLiteral("/tmp/vocarn-fault-XXXXXX")) {
         QProcess start;
-        start.start(Script(), {QStringLiteral("start"), dir_.path()});
+        start.start(Script(),
+                    {QStringLiteral("start"), dir_.path(), QString::fromStdString(TestServer())});
         start.waitForFinished(20000);
         const QString out = QString::fromUtf8(start.readAllStandardOutput());
         for (const QString& line : out.split(u'\n')) {
@@ -51,7 +52,8 @@ public:
     }
 
     bool ok() const { return override_ != nullptr; }
-    // The server's process id, from its pid file.
+    // The process id of the server Vocarn talks to (PulseAudio, or PipeWire's PulseAudio
+    // service), from its pid file.
     qint64 pid() const {
         QFile file(dir_.filePath(QStringLiteral("pulse/pid")));
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;

@@ -13,11 +13,11 @@ TEST(PulseMixer, ASourceWithoutPortsHasOneLineNamedAfterIt) {
     WindowService windows;
     PulseWaveIn waveIn;
     WaveInRecorder recorder(windows, waveIn);
-    const std::int32_t pipe = DeviceIndexOf("vocarn_pipe");
-    ASSERT_TRUE(recorder.SelectDevice(pipe));
-    EXPECT_EQ(recorder.SelectedDevice(), pipe);
+    const std::int32_t sine = DeviceIndexOf("vocarn_sine");
+    ASSERT_TRUE(recorder.SelectDevice(sine));
+    EXPECT_EQ(recorder.SelectedDevice(), sine);
     EXPECT_EQ(recorder.MixerLineCount(), 1);
-    EXPECT_EQ(recorder.MixerLineName(0), SourcesInDeviceOrder().at(pipe).description);
+    EXPECT_EQ(recorder.MixerLineName(0), SourcesInDeviceOrder().at(sine).description);
     EXPECT_EQ(recorder.MixerLineName(1), "");
     EXPECT_EQ(recorder.SelectedMixerLine(), 0);
     EXPECT_EQ(recorder.MixerLineType(-1), 0);

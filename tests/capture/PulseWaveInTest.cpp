@@ -3,6 +3,7 @@
 #include "capture/WaveInRecorder.h"
 
 #include "EventPump.h"
+#include "RampFeeder.h"
 #include "SoundServer.h"
 
 #include <QJsonArray>
@@ -12,9 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -47,9 +48,14 @@ TEST(PulseWaveIn, ListsTheServerSourcesInputsFirstByDescription) {
     for (const auto& s : expected) {
         names.push_back(s.name);
     }
-    // The private server's sources: two inputs, then the null sink's monitor.
-    ASSERT_EQ(names,
-              (std::vector<std::string>{"vocarn_sine", "vocarn_pipe", "vocarn_null.monitor"}));
+    // The private server's sources: the inputs, then the monitors. PipeWire feeds the ramp
+    // through a second null sink instead of a pipe source; its sine source comes last by
+    // index, so the inputs-first order shows there.
+    const std::vector<std::string> expectedNames =
+        OnPipeWire()
+            ? std::vector<std::string>{"vocarn_sine", "vocarn_null.monitor", "vocarn_ramp.monitor"}
+            : std::vector<std::string>{"vocarn_sine", "vocarn_pipe", "vocarn_null.monitor"};
+    ASSERT_EQ(names, expectedNames);
 
     PulseWaveIn waveIn;
     ASSERT_EQ(waveIn.DeviceCount(), static_cast<std::int32_t>(expected.size()));
@@ -115,12 +121,17 @@ TEST(PulseWaveIn, WithoutAServerEverythingFailsWithinTwoSeconds) {
     ::unlink(hungPath.c_str());
 }
 
-// Records a ramp written into the pipe source in real time and checks that it arrives
-// whole: no lost, doubled or reordered sample. handlerTime: how long each GotData keeps the
-// loop busy.
+// Frame k of the ramp: (k % 32000 + 1, -(k % 32000 + 1)), never silence.
+static std::array<std::int16_t, 2> RampFrame(std::uint32_t k) {
+    const auto v = static_cast<std::int16_t>(k % 32000 + 1);
+    return {v, static_cast<std::int16_t>(-v)};
+}
+
+// Records a ramp fed to the server in real time and checks that it arrives whole: no lost,
+// doubled or reordered sample. handlerTime: how long each GotData keeps the loop busy.
 static void RecordRamp(std::int32_t bufferCount, std::chrono::milliseconds handlerTime) {
-    const char* fifo = std::getenv("VOCARN_TEST_PIPE");
-    ASSERT_NE(fifo, nullptr);
+    RampFeeder feeder(RampFrame);
+    ASSERT_TRUE(feeder.ok());
     WindowService windows;
     PulseWaveIn waveIn;
     WaveInRecorder recorder(windows, waveIn);
@@ -128,58 +139,61 @@ static void RecordRamp(std::int32_t bufferCount, std::chrono::milliseconds handl
     sink.handlerTime = handlerTime;
     recorder.setEvents(&sink);
     recorder.setBufferCount(bufferCount);
-    ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf("vocarn_pipe")));
+    ASSERT_TRUE(recorder.SelectDevice(DeviceIndexOf(feeder.Source())));
     ASSERT_TRUE(recorder.StartRecord(44100, 2));
 
-    // Frame k of the ramp is (k % 32000 + 1, -(k % 32000 + 1)); written in 10 ms steps in
-    // real time, 2 s in all. The pipe stays open until the take is stopped.
-    constexpr int rampFrames = 88200;
-    constexpr int bufferFrames = 2560; // 10240 bytes
-    const int fd = ::open(fifo, O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::atomic<bool> written{false};
-    std::thread writer([&] {
-        std::vector<std::int16_t> chunk(441 * 2);
-        auto next = Clock::now();
-        for (int k = 0; k < rampFrames;) {
-            for (int i = 0; i < 441; ++i, ++k) {
-                const auto v = static_cast<std::int16_t>(k % 32000 + 1);
-                chunk[2 * i] = v;
-                chunk[2 * i + 1] = static_cast<std::int16_t>(-v);
-            }
-            const auto bytes = static_cast<ssize_t>(chunk.size() * sizeof(std::int16_t));
-            if (::write(fd, chunk.data(), static_cast<size_t>(bytes)) != bytes) {
-                break;
-            }
-            next += 10ms;
-            std::this_thread::sleep_until(next);
+    // 2 s of ramp, fed while the take runs.
+    constexpr std::uint32_t rampFrames = 88200;
+    constexpr std::size_t bufferFrames = 2560; // 10240 bytes
+    feeder.Start(rampFrames);
+    // Silence before the first frame: none from the pipe source, which delivers only what
+    // is written; a monitor delivers its sink's silence until the first frame is played.
+    const auto leading = [&] {
+        std::size_t first = 0;
+        while (2 * first + 1 < sink.samples.size() && sink.samples[2 * first] == 0 &&
+               sink.samples[2 * first + 1] == 0) {
+            ++first;
         }
-        written = true;
-    });
+        return first;
+    };
     // Everything but the partly filled buffer arrives while the take runs; the stop delivers
     // that one.
     PumpUntil(
         [&] {
-            return written.load() &&
-                   sink.samples.size() / 2 >= static_cast<std::size_t>(rampFrames - bufferFrames);
+            return feeder.Done() &&
+                   sink.samples.size() / 2 >= leading() + rampFrames - bufferFrames;
         },
         15s);
     PumpFor(200ms);
     recorder.StopRecord();
-    writer.join();
-    ::close(fd);
+    feeder.Stop();
 
-    ASSERT_TRUE(written);
+    ASSERT_TRUE(feeder.Done());
     ASSERT_EQ(sink.samples.size() % 2, 0u);
-    const std::size_t frames = sink.samples.size() / 2;
-    EXPECT_EQ(frames, static_cast<std::size_t>(rampFrames));
-    for (std::size_t k = 0; k < frames; ++k) {
-        const auto v = static_cast<std::int16_t>(k % 32000 + 1);
-        ASSERT_EQ(sink.samples[2 * k], v) << "frame " << k;
-        ASSERT_EQ(sink.samples[2 * k + 1], -v) << "frame " << k;
-    }
+    const std::size_t all = sink.samples.size() / 2;
     // Full buffers, and the partly filled one last.
-    EXPECT_EQ(sink.blocks, (rampFrames + bufferFrames - 1) / bufferFrames);
+    EXPECT_EQ(static_cast<std::size_t>(sink.blocks), (all + bufferFrames - 1) / bufferFrames);
+    const std::size_t first = leading();
+    const std::size_t frames = all - first;
+    if (feeder.SilenceAround()) {
+        // The monitor: every frame played, then its sink's silence up to the stop.
+        EXPECT_GE(frames, rampFrames);
+    } else {
+        // The pipe source delivers what is written and nothing else, the first frame first.
+        EXPECT_EQ(first, 0u);
+        EXPECT_EQ(frames, rampFrames);
+    }
+    for (std::size_t k = 0; k < frames; ++k) {
+        const std::int16_t* got = &sink.samples[2 * (first + k)];
+        if (k < rampFrames) {
+            const auto want = RampFrame(static_cast<std::uint32_t>(k));
+            ASSERT_EQ(got[0], want[0]) << "frame " << k;
+            ASSERT_EQ(got[1], want[1]) << "frame " << k;
+        } else {
+            ASSERT_EQ(got[0], 0) << "frame " << k;
+            ASSERT_EQ(got[1], 0) << "frame " << k;
+        }
+    }
 }
 
 TEST(PulseWaveIn, RecordsARampFromThePipeSourceWithoutLossOrRepeat) {

@@ -2,6 +2,7 @@
 
 #include "EventPump.h"
 
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -207,4 +208,33 @@ TEST(WindowService, AProcedureMayDestroyItsOwnWindowAndReplaceItselfWhileRunning
     const std::vector<Received> destroyOnly{{w, WM_DESTROY, 0, 0}, {w, WM_NCDESTROY, 0, 0}};
     EXPECT_EQ(after, destroyOnly);
     EXPECT_FALSE(windows.IsWindow(w));
+}
+
+// Posts that keep coming while the procedures run (a source that never stops and a handler
+// slower than its sound) must not hold the loop: a timer that falls due in between runs
+// long before the stream of messages ends, and the messages still arrive in order.
+TEST(WindowService, MessagesPostedWhileDispatchingLetTimersHaveTheirTurn) {
+    WindowService windows;
+    constexpr std::intptr_t chain = 2000;
+    std::vector<std::intptr_t> handled;
+    std::intptr_t handledWhenTheTimerRan = -1;
+    WindowHandle w = 0;
+    w = windows.CreateWindow([&](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t l) {
+        handled.push_back(l);
+        if (l == 0) {
+            QTimer::singleShot(
+                0, [&] { handledWhenTheTimerRan = static_cast<std::intptr_t>(handled.size()); });
+        }
+        if (l + 1 < chain) {
+            windows.PostMessage(w, 0x3C0, 0, l + 1);
+        }
+        return std::intptr_t{0};
+    });
+    ASSERT_TRUE(windows.PostMessage(w, 0x3C0, 0, 0));
+    ASSERT_TRUE(PumpUntil([&] { return handled.size() == chain && handledWhenTheTimerRan >= 0; }));
+
+    EXPECT_LT(handledWhenTheTimerRan, 10) << "the timer waited for the stream of messages";
+    for (std::intptr_t i = 0; i < chain; ++i) {
+        ASSERT_EQ(handled[static_cast<std::size_t>(i)], i);
+    }
 }

@@ -13,6 +13,15 @@
 
 #include <unistd.h>
 
+std::string TestServer() {
+    const char* server = std::getenv("VOCARN_TEST_SERVER");
+    return server != nullptr && *server != '\0' ? server : "pulseaudio";
+}
+
+bool OnPipeWire() {
+    return TestServer() == "pipewire";
+}
+
 QByteArray Pactl(const QStringList& args) {
     QProcess p;
     p.start("pactl", args);
@@ -97,6 +106,14 @@ void LoadedModule::Unload() {
         Pactl({"unload-module", QString::fromLatin1(number_)});
         number_.clear();
     }
+}
+
+QStringList NullSourceModule(const std::string& name) {
+    const QString n = QString::fromStdString(name);
+    if (OnPipeWire()) {
+        return {"module-null-sink", "sink_name=" + n, "media.class=Audio/Source/Virtual"};
+    }
+    return {"module-null-source", "source_name=" + n};
 }
 
 ServerOverride::ServerOverride(const std::string& address) {

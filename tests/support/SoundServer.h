@@ -10,6 +10,11 @@
 
 // Helpers for tests that use the private sound server of the test run (PULSE_SERVER).
 
+// Which server scripts/sound-server started for the run (VOCARN_TEST_SERVER): "pulseaudio"
+// or "pipewire" (PipeWire's PulseAudio service); "pulseaudio" when unset.
+std::string TestServer();
+bool OnPipeWire();
+
 // Runs pactl with `args`; its output, or empty after reporting a test failure.
 QByteArray Pactl(const QStringList& args);
 
@@ -61,6 +66,11 @@ public:
 private:
     QByteArray number_;
 };
+
+// The arguments of pactl load-module that plug in an input source called `name` that gives
+// silence: PulseAudio's null source; PipeWire's PulseAudio service has none and makes a null
+// sink of the input class instead.
+QStringList NullSourceModule(const std::string& name);
 
 // Points PULSE_SERVER at `address` for the life of the object.
 class ServerOverride {
