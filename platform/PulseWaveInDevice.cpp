@@ -104,6 +104,20 @@ int PulseWaveInDevice::Connect(const std::string& source, const WaveInFormat& fo
     // queue cannot run full while this program runs.
     clockPeriodUsec_ =
         std::min<pa_usec_t>(clockPeriodMaxUsec, pa_bytes_to_usec(backlogBytes_, &spec_) / 4);
+    // PipeWire's pulse server keeps no queue of its own before the stream's: all it throws
+    // away shows in the read index. Its stream time also moves in whole graph cycles, so the
+    // source's clock is left out there. (Unknown when the server does not say in time.)
+    bool pipeWire = false;
+    connection_->WaitOperation(pa_context_get_server_info(
+                                   connection_->context(),
+                                   [](pa_context*, const pa_server_info* info, void* userdata) {
+                                       *static_cast<bool*>(userdata) =
+                                           info != nullptr && info->server_name != nullptr &&
+                                           std::strstr(info->server_name, "PipeWire") != nullptr;
+                                   },
+                                   &pipeWire),
+                               deadline);
+    countClockLoss_ = !pipeWire;
     connected_ = true;
     return MMSYSERR_NOERROR;
 }
@@ -350,9 +364,10 @@ void PulseWaveInDevice::TimingCallback(pa_stream* stream, void* userdata) {
             self->queueDroppedBytes_ = thrown;
         }
     }
-    // A server may show one loss both ways (PipeWire's stream time falls behind a little
-    // too when it drops a full queue): of one span between two reports the larger counts.
-    self->droppedBytes_ += std::max(fromQueue, self->ReadClock(*info));
+    // The two ways never see the same sound: libpulse drops from its own full queue what the
+    // server sent (the read index), the server what never entered its queue (the clock).
+    const std::uint64_t fromClock = self->countClockLoss_ ? self->ReadClock(*info) : 0;
+    self->droppedBytes_ += fromQueue + fromClock;
 }
 
 std::uint64_t PulseWaveInDevice::ReadClock(const pa_timing_info& info) {

@@ -32,8 +32,10 @@ namespace platform {
 //   what the readings' own unevenness and the source's clock drift allow. So the start of a
 //   null sink's monitor (the sink's latency, which the stream time includes) and a source
 //   that stops sending while the program runs are never counted.
-// Between two reports the larger of the two counts: PipeWire's stream time falls behind a
-// little when it drops a full queue, and the sound that does not come is counted once.
+// On PulseAudio the two ways see different sound and both count. PipeWire's pulse server
+// drops only from the stream's queue, which the read index shows; its stream time moves in
+// whole graph cycles and falls behind a little when it drops a full queue, so its clock is
+// not read for losses.
 //
 // Callbacks (ReadCallback, StateCallback) run on the mainloop thread with the lock held.
 // They never block, never allocate and never call into Vocarn's classes: they copy sound
@@ -120,6 +122,7 @@ private:
     pa_usec_t clockPeriodUsec_ = 250000;
     pa_sample_spec spec_{};
     std::uint32_t backlogBytes_ = 0; // the stream's queue as the server granted it
+    bool countClockLoss_ = true;     // false on PipeWire's pulse server
     // The end of the take (MarkEnd): the stream position up to which sound is still taken,
     // and until when it is waited for.
     bool endMarked_ = false;
