@@ -15,8 +15,9 @@ bool EncoderFile::open(const std::string& path, Creation creation) {
     close();
     inUse_ = false;
     // Never truncated at the open: a file another recording holds must keep its sound, so
-    // the lock comes first and the truncation after it.
-    int flags = O_WRONLY | O_CLOEXEC;
+    // the lock comes first and the truncation after it. Opened without waiting: a FIFO with
+    // no reader fails at once instead of holding the window up.
+    int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     if (creation == Creation::CreateAlways) {
         flags |= O_CREAT;
     }
@@ -25,6 +26,12 @@ bool EncoderFile::open(const std::string& path, Creation creation) {
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        return false;
+    }
+    // The writes themselves block as usual.
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+        ::close(fd);
         return false;
     }
     // Devices (/dev/null, /dev/full) and FIFOs have no contents to keep or to cut: neither

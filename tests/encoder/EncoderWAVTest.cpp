@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,7 +175,7 @@ TEST_F(EncoderWAVFile, BlockOverOneSecondGivesEightAndWritesNothing) {
 
 // Init failures leave nothing running: 7 for a bad rate or channel count (after finishing
 // the running file) and for an output format no stream converts into (no file made), 2 for
-// a file that cannot be created.
+// a file that cannot be created or a FIFO nobody reads (refused at once, never waited on).
 TEST_F(EncoderWAVFile, InitFailuresLeaveNothingRunning) {
     EncoderWAV enc;
     const auto input = ramp(1000, 2);
@@ -188,6 +189,10 @@ TEST_F(EncoderWAVFile, InitFailuresLeaveNothingRunning) {
     EXPECT_EQ(enc.Encoder_EncoderInit(-44100, 2, path), 7);
 
     EXPECT_EQ(enc.Encoder_EncoderInit(44100, 2, dir.file("missing/folder.wav")), 2);
+    EXPECT_FALSE(enc.IsRunning());
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(enc.Encoder_EncoderInit(44100, 2, fifo), 2);
     EXPECT_FALSE(enc.IsRunning());
 
     auto record = WaveFormat::pcm(44100, 2, 16);
