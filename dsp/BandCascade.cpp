@@ -43,8 +43,27 @@ void BandCascade::store(Section* sections) const {
     }
 }
 
+void BandCascade::load(std::span<const IIRFilter> filters) {
+    Section sections[kLanes];
+    const int n = static_cast<int>(filters.size());
+    for (int k = 0; k < n; ++k) {
+        sections[k] = filters[static_cast<std::size_t>(k)].section();
+    }
+    load(sections, n);
+}
+
+void BandCascade::store(std::span<IIRFilter> filters) const {
+    Section sections[kLanes];
+    store(sections);
+    for (int k = 0; k < count_; ++k) {
+        filters[static_cast<std::size_t>(k)].store(sections[k]);
+    }
+}
+
 bool BandCascade::available() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(VOCARN_PLAIN_DSP)
+    return false;
+#elif defined(__x86_64__) && defined(__GNUC__)
     static const bool wide =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");

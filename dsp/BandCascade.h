@@ -38,6 +38,9 @@ public:
     void load(const Section* sections, int count);
     // Gives the history back.
     void store(Section* sections) const;
+    // The same from and to the filters themselves.
+    void load(std::span<const IIRFilter> filters);
+    void store(std::span<IIRFilter> filters) const;
 
     void process(std::span<std::int16_t> samples);
 
@@ -120,10 +123,12 @@ BandCascade::step(std::int32_t input, std::ptrdiff_t t, const Mask* active) {
 template <typename Stage>
 inline VOCARN_CASCADE_TARGET void BandCascade::maskedStep(std::int16_t* v, std::ptrdiff_t length,
                                                           std::ptrdiff_t t, Stage& stage) {
-    Mask active[2] = {};
-    for (int k = 0; k < kLanes; ++k) {
-        const std::ptrdiff_t n = t - static_cast<std::ptrdiff_t>(k) * kSkew;
-        active[k / kHalf][k % kHalf] = (k < count_ && n >= 0 && n < length) ? -1 : 0;
+    // Lane k has a sample when it holds a filter and 0 <= t - k * kSkew < length.
+    const Mask lanes[2] = {{0, 1, 2, 3}, {4, 5, 6, 7}};
+    Mask active[2];
+    for (int h = 0; h < 2; ++h) {
+        const Mask n = static_cast<std::int64_t>(t) - lanes[h] * kSkew;
+        active[h] = (lanes[h] < count_) & (n >= 0) & (n < static_cast<std::int64_t>(length));
     }
     const std::int32_t input = t < length ? stage(v[t]) : 0;
     const std::int32_t out = step<true>(input, t, active);

@@ -2,6 +2,7 @@
 
 #include "dsp/BandCascade.h"
 #include "dsp/SampleRounding.h"
+#include "dsp/StereoPieces.h"
 
 #include <cmath>
 
@@ -21,6 +22,21 @@ float step(IIRFilter::Section& s, double x) {
     s.y2 = s.y1;
     s.y1 = static_cast<double>(y);
     return y;
+}
+
+// A filter output as a 16-bit sample: clipped, NaN as 0, otherwise rounded halves to even.
+std::int16_t toSample16(float y) {
+    if (y > 1.0f) {
+        return 32767;
+    }
+    if (y < -1.0f) {
+        return -32768;
+    }
+    if (y != y) {
+        return 0;
+    }
+    return static_cast<std::int16_t>(
+        sample_rounding::roundHalfEven(static_cast<double>(y) * 32767.0));
 }
 
 } // namespace
@@ -159,17 +175,7 @@ void IIRFilter::ProcessSamples_16bit(std::span<std::int16_t> intSamples) {
     }
     Section s = section();
     for (std::int16_t& v : intSamples) {
-        const float y = step(s, static_cast<double>(v) / 32767.0);
-        if (y > 1.0f) {
-            v = 32767;
-        } else if (y < -1.0f) {
-            v = -32768;
-        } else if (y != y) {
-            v = 0;
-        } else {
-            v = static_cast<std::int16_t>(
-                sample_rounding::roundHalfEven(static_cast<double>(y) * 32767.0));
-        }
+        v = toSample16(step(s, static_cast<double>(v) / 32767.0));
     }
     store(s);
 }
@@ -193,6 +199,48 @@ void IIRFilter::ProcessSamples_8bit(std::span<std::uint8_t> btSamples) {
         }
     }
     store(s);
+}
+
+void IIRFilter::ProcessCascadeStereo_16bit(std::span<IIRFilter> left, std::span<IIRFilter> right,
+                                           std::span<std::int16_t> intSamples) {
+    if (BandCascade::available()) {
+        stereo_pieces::ForEach(intSamples,
+                               [&](std::span<std::int16_t> l, std::span<std::int16_t> r) {
+                                   ProcessCascade_16bit(left, l);
+                                   ProcessCascade_16bit(right, r);
+                               });
+        return;
+    }
+    // Band after band, both channels' filters of a band in one loop: each waits on its own
+    // previous output, and the other channel's work fills that wait.
+    std::int16_t* p = intSamples.data();
+    const std::size_t frames = intSamples.size() / 2;
+    for (std::size_t k = 0; k < left.size() && k < right.size(); ++k) {
+        IIRFilter& fl = left[k];
+        IIRFilter& fr = right[k];
+        Section sl = fl.section();
+        Section sr = fr.section();
+        for (std::size_t i = 0; i < frames; ++i) {
+            const std::int16_t yl = toSample16(step(sl, static_cast<double>(p[2 * i]) / 32767.0));
+            const std::int16_t yr =
+                toSample16(step(sr, static_cast<double>(p[2 * i + 1]) / 32767.0));
+            if (fl.enabled_) {
+                p[2 * i] = yl;
+            }
+            if (fr.enabled_) {
+                p[2 * i + 1] = yr;
+            }
+        }
+        if (intSamples.size() % 2 != 0 && fl.enabled_) {
+            p[2 * frames] = toSample16(step(sl, static_cast<double>(p[2 * frames]) / 32767.0));
+        }
+        if (fl.enabled_) {
+            fl.store(sl);
+        }
+        if (fr.enabled_) {
+            fr.store(sr);
+        }
+    }
 }
 
 void IIRFilter::ProcessCascade_16bit(std::span<IIRFilter> filters,

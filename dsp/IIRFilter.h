@@ -47,6 +47,12 @@ public:
     // output. Disabled filters are skipped. The results are identical to band after band.
     static void ProcessCascade_16bit(std::span<IIRFilter> filters,
                                      std::span<std::int16_t> intSamples);
+    // The same over a stereo block (left, right, ..., a lone last sample being a left one):
+    // the left samples through the filters of left, the right ones through those of right,
+    // each exactly as ProcessCascade_16bit runs one channel's samples alone. Both spans hold
+    // the same number of filters.
+    static void ProcessCascadeStereo_16bit(std::span<IIRFilter> left, std::span<IIRFilter> right,
+                                           std::span<std::int16_t> intSamples);
 
     // The working copy of coefficients and history that the block loops use: coefficients
     // widened to double (exactly), and the history as doubles that always hold single

@@ -9,12 +9,15 @@
 // The live effects chain: amplifier, echo, phase shifter and an equaliser of peaking
 // biquad bands, applied in place to each captured block in that order.
 //
-// The block is one sequence of signed 16-bit samples with the channels interleaved; every
-// effect keeps one state for all channels (the channel count only enables processing), and
-// each effect writes whole, clipped 16-bit samples before the next one starts. Parameters
-// and states are singles, computed in double and rounded where stored. Nothing runs until
-// both samplerate and Channels are set; the set-ups (echo line, phase shifter sweep, band
-// filters) are redone by the setters listed in their comments and never per block.
+// The block holds signed 16-bit samples with the channels interleaved: with two channels
+// they alternate left, right, starting with left at index 0 of every block (a lone last
+// sample of an odd-length block is a left one). Every channel has its own state (echo line,
+// phase shifter, band filters) and its samples run through the chain exactly as a mono
+// block with the same settings would; the parameters are shared. Each effect writes whole,
+// clipped 16-bit samples before the next one starts. Parameters and states are singles,
+// computed in double and rounded where stored. Nothing runs until both samplerate and
+// Channels are set; the set-ups (echo lines, phase shifter sweeps, band filters) are redone
+// for every channel by the setters listed in their comments and never per block.
 //
 // EffectsUsed bits: 1 echo, 2 phase shifter, 4 amplifier, 8 equaliser.
 class clsDSP {
@@ -34,8 +37,9 @@ public:
     std::int32_t EffectsUsed() const { return effectsUsed_; }
     void setEffectsUsed(std::int32_t v) { effectsUsed_ = v; }
 
-    // Echo delay in milliseconds; the line holds samplerate / 1000 * EchoLength interleaved
-    // samples. A length that gives no element switches the echo off. Redoes the echo set-up.
+    // Echo delay in milliseconds; each channel's line holds samplerate / 1000 * EchoLength
+    // of that channel's samples. A length that gives no element switches the echo off.
+    // Redoes the echo set-up.
     std::int32_t EchoLength() const { return echoLength_; }
     void setEchoLength(std::int32_t v);
 
@@ -77,36 +81,55 @@ public:
     void ProcessSamples(std::span<std::int16_t> intSamples);
 
 private:
+    // What one channel's samples run through; the parameters live in the chain.
+    struct ChannelState {
+        std::size_t echoPosition = 0;
+        float allPassX[4] = {0, 0, 0, 0};
+        float allPassY[4] = {0, 0, 0, 0};
+        float sweepValue = 0.0f;
+        float sweepMultiplier = 0.0f;
+        std::vector<IIRFilter> bandFilters;
+    };
+    static constexpr int kMaxChannels = 2;
+
     void setupAll();
     void setupEcho();
     void setupPhaseShift();
     void setupEqualizer();
     void checkBand(std::int32_t Index) const;
 
+    // Channels whose states are kept: two in stereo, else one.
+    int statesInUse() const { return channels_ == 2 ? 2 : 1; }
+
     void amplify(std::span<std::int16_t> s) const;
-    void echo(std::span<std::int16_t> s);
-    void phaseShift(std::span<std::int16_t> s);
-    void phaseShiftAndEqualize(std::span<std::int16_t> s);
+    // Echo, phase shifter and equaliser over a mono block.
+    void processMono(std::span<std::int16_t> s);
+    // The same over a stereo block, each channel through its own state.
+    void processStereo(std::span<std::int16_t> s);
+    double echoFactor() const;
+    void echoMono(std::span<std::int16_t> s);
+    void echoStereo(std::span<std::int16_t> s);
+    void phaseShift(ChannelState& c, std::span<std::int16_t> s);
+    void phaseShiftStereo(std::span<std::int16_t> s);
+    void phaseShiftAndEqualize(ChannelState& c, std::span<std::int16_t> s);
 
     struct PhaseShiftRun;
 
     std::int32_t effectsUsed_ = 0;
 
-    std::vector<std::int16_t> echoLine_;
-    std::size_t echoPosition_ = 0;
+    ChannelState states_[kMaxChannels];
+    // The echo lines of the channels in use, side by side: element i * channels + c is
+    // element i of channel c's line. A mono chain keeps one line.
+    std::vector<std::int16_t> echoLines_;
     float echoAmpInUse_ = 0.0f;
     std::int32_t echoLength_ = 100;
     float echoAmp_ = 0.4f;
 
     std::int32_t amplifyDB_ = 3;
 
-    float allPassX_[4] = {0, 0, 0, 0};
-    float allPassY_[4] = {0, 0, 0, 0};
     float sweepLower_ = 0.0f;
     float sweepUpper_ = 0.0f;
-    float sweepValue_ = 0.0f;
     float sweepFactor_ = 0.0f;
-    float sweepMultiplier_ = 0.0f;
     float phaseShiftDry_ = 1.0f;
     float phaseShiftWet_ = 1.0f;
     float phaseShiftFeedback_ = 0.5f;
@@ -116,7 +139,6 @@ private:
 
     std::int32_t equalizerBands_ = 7;
     std::vector<float> bandGains_;
-    std::vector<IIRFilter> bandFilters_;
 
     std::int32_t samplerate_ = 0;
     std::int16_t channels_ = 0;

@@ -96,6 +96,49 @@ struct PhaserReference {
     }
 };
 
+// Random settings from the effects window's slider ranges; every third draw sweeps slowly
+// below 0 Hz, where the all-pass states overflow.
+struct Settings {
+    std::int32_t amplify, echoLength;
+    float echoAmp, dry, wet, fb, sweepRate, sweepRange, freq;
+    float gains[7];
+    bool below;
+
+    static Settings draw(std::mt19937& rng, bool below) {
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        Settings s{};
+        s.below = below;
+        s.amplify = pick(-12, 12);
+        s.echoLength = pick(1, 1000);
+        s.echoAmp = static_cast<float>(pick(1, 9)) / 10.0f;
+        s.dry = static_cast<float>(pick(-10, 10)) / 10.0f;
+        s.wet = static_cast<float>(pick(-10, 10)) / 10.0f;
+        s.fb = static_cast<float>(pick(-9, 9)) / 10.0f;
+        s.sweepRate = below ? 0.1f : static_cast<float>(pick(1, 15)) / 10.0f;
+        s.sweepRange = static_cast<float>(pick(30, 60)) / 10.0f;
+        s.freq = static_cast<float>(below ? pick(-10, -5) : pick(-10, 150));
+        for (float& g : s.gains) {
+            g = static_cast<float>(-pick(-12, 12));
+        }
+        return s;
+    }
+
+    void apply(clsDSP& d) const {
+        d.setAmplifyDB(amplify);
+        d.setEchoLength(echoLength);
+        d.setEchoAmp(echoAmp);
+        d.setPhaseShiftDry(dry);
+        d.setPhaseShiftWet(wet);
+        d.setPhaseShiftFeedback(fb);
+        d.setPhaseShiftSweepRate(sweepRate);
+        d.setPhaseShiftSweepRange(sweepRange);
+        d.setPhaseShiftFrequency(freq);
+        for (std::int32_t i = 0; i < 7; ++i) {
+            d.setEqualizerBandGainDB(i, gains[i]);
+        }
+    }
+};
+
 } // namespace
 
 TEST(clsDSPProperties, ConstructionDefaults) {
@@ -246,13 +289,15 @@ TEST(clsDSPProcessing, EchoRepeatsOneLineLengthLater) {
         ASSERT_EQ(block[i], expected) << "index " << i;
     }
 
-    // Stereo counts interleaved samples: the same 4410-element line.
+    // Stereo: each channel has its own 4410-element line, so the repeat comes 4410 frames
+    // later in its own channel and nothing reaches the other.
     auto st = chain(kEcho, 44100, 2);
-    std::vector<std::int16_t> b2(4411, 0);
+    std::vector<std::int16_t> b2(8822, 0);
     b2[0] = -10000;
     st.ProcessSamples(b2);
-    EXPECT_EQ(b2[4410], -4000);
-    EXPECT_EQ(b2[4409], 0);
+    for (std::size_t i = 1; i < b2.size(); ++i) {
+        ASSERT_EQ(b2[i], i == 8820 ? -4000 : 0) << "index " << i;
+    }
 }
 
 TEST(clsDSPProcessing, EchoEdges) {
@@ -345,7 +390,7 @@ TEST(clsDSPProcessing, PhaseShifterFollowsTheSweepSampleBySample) {
 }
 
 TEST(clsDSPProcessing, EqualizerEqualsBandAfterBand) {
-    auto d = chain(kEqualizer, 44100, 2);
+    auto d = chain(kEqualizer);
     const float gains[] = {12.0f, -12.0f, 6.0f, 0.0f, -3.0f, 9.0f, -7.0f};
     for (std::int32_t i = 0; i < 7; ++i) {
         d.setEqualizerBandGainDB(i, gains[i]);
@@ -375,37 +420,13 @@ TEST(clsDSPProcessing, RandomSettingsStayContinuousOrderedAndFinite) {
     for (int round = 0; round < 12; ++round) {
         const std::int32_t rate = rates[pick(0, 4)];
         const auto channels = static_cast<std::int16_t>(pick(1, 2));
-        const std::int32_t amplify = pick(-12, 12);
-        const std::int32_t echoLength = pick(1, 1000);
-        const float echoAmp = static_cast<float>(pick(1, 9)) / 10.0f;
-        const float dry = static_cast<float>(pick(-10, 10)) / 10.0f;
-        const float wet = static_cast<float>(pick(-10, 10)) / 10.0f;
-        const float fb = static_cast<float>(pick(-9, 9)) / 10.0f;
-        // Every third round sweeps slowly below 0 Hz, where the all-pass states overflow.
-        const bool below = round % 3 == 0;
-        const float sweepRate = below ? 0.1f : static_cast<float>(pick(1, 15)) / 10.0f;
-        const float sweepRange = static_cast<float>(pick(30, 60)) / 10.0f;
-        const float freq = static_cast<float>(below ? pick(-10, -5) : pick(-10, 150));
-        float gains[7];
-        for (float& g : gains) {
-            g = static_cast<float>(-pick(-12, 12));
-        }
+        const Settings settings = Settings::draw(rng, round % 3 == 0);
+        const bool below = settings.below;
         auto configure = [&](clsDSP& d, std::int32_t effects) {
             d.setSamplerate(rate);
             d.setChannels(channels);
             d.setEffectsUsed(effects);
-            d.setAmplifyDB(amplify);
-            d.setEchoLength(echoLength);
-            d.setEchoAmp(echoAmp);
-            d.setPhaseShiftDry(dry);
-            d.setPhaseShiftWet(wet);
-            d.setPhaseShiftFeedback(fb);
-            d.setPhaseShiftSweepRate(sweepRate);
-            d.setPhaseShiftSweepRange(sweepRange);
-            d.setPhaseShiftFrequency(freq);
-            for (std::int32_t i = 0; i < 7; ++i) {
-                d.setEqualizerBandGainDB(i, gains[i]);
-            }
+            settings.apply(d);
         };
         clsDSP whole, chunked, amp, echo, phaser, eq;
         configure(whole, 15);
@@ -423,8 +444,10 @@ TEST(clsDSPProcessing, RandomSettingsStayContinuousOrderedAndFinite) {
             auto b = input;
             std::size_t at = 0;
             while (at < b.size()) {
+                // Blocks of whole frames: each stereo block starts with a left sample.
+                const int frames = pick(1, 3000);
                 const std::size_t n =
-                    std::min(b.size() - at, static_cast<std::size_t>(pick(1, 3000)));
+                    std::min(b.size() - at, static_cast<std::size_t>(frames * channels));
                 chunked.ProcessSamples(std::span<std::int16_t>(b).subspan(at, n));
                 at += n;
             }
@@ -447,5 +470,54 @@ TEST(clsDSPProcessing, RandomSettingsStayContinuousOrderedAndFinite) {
         probe[0] = 20000;
         whole.ProcessSamples(probe);
         EXPECT_NE(probe[0], 0) << "round " << round;
+    }
+}
+
+// With two channels every channel runs through its own state exactly as a mono chain with
+// the same settings would run its samples alone: for every combination of effects, blocks
+// of any length (a lone last sample is a left one, and the next block starts with left
+// again), and rate and parameter changes between blocks, which reach both channels.
+TEST(clsDSPProcessing, StereoRunsEachChannelAsItsOwnMonoChain) {
+    std::mt19937 rng(77);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (std::int32_t effects = 0; effects < 16; ++effects) {
+        clsDSP stereo, left, right;
+        auto each = [&](const auto& act) {
+            act(stereo);
+            act(left);
+            act(right);
+        };
+        each([&](clsDSP& d) {
+            d.setSamplerate(44100);
+            d.setChannels(&d == &stereo ? 2 : 1);
+            d.setEffectsUsed(effects);
+        });
+        Settings settings = Settings::draw(rng, effects % 5 == 0);
+        each([&](clsDSP& d) { settings.apply(d); });
+        for (int block = 0; block < 6; ++block) {
+            if (block == 2) {
+                const std::int32_t rate = pick(0, 1) != 0 ? 8000 : 48000;
+                each([&](clsDSP& d) { d.setSamplerate(rate); });
+            } else if (block == 4) {
+                settings = Settings::draw(rng, false);
+                each([&](clsDSP& d) { settings.apply(d); });
+            }
+            // Up to three stereo pieces of the chain's working size, odd lengths included.
+            const auto input =
+                noise(static_cast<std::size_t>(pick(1, 12500)),
+                      static_cast<std::uint32_t>(effects * 10 + block), pick(1000, 32767));
+            std::vector<std::int16_t> l, r;
+            for (std::size_t i = 0; i < input.size(); ++i) {
+                (i % 2 == 0 ? l : r).push_back(input[i]);
+            }
+            auto both = input;
+            stereo.ProcessSamples(both);
+            left.ProcessSamples(l);
+            right.ProcessSamples(r);
+            for (std::size_t i = 0; i < both.size(); ++i) {
+                ASSERT_EQ(both[i], i % 2 == 0 ? l[i / 2] : r[i / 2])
+                    << "effects " << effects << ", block " << block << ", index " << i;
+            }
+        }
     }
 }
