@@ -77,6 +77,34 @@ float fromTenths(int v) {
     return static_cast<float>(static_cast<double>(v) / 10.0);
 }
 
+// Value labels stand this many pixels right of their level slider, or above their band
+// slider.
+constexpr int kValueGap = 3;
+constexpr int kBandValueGap = 1;
+
+// The texts of the value labels, from the slider's integer value.
+QString milliseconds(int v) {
+    return QStringLiteral("%1 ms").arg(v);
+}
+QString tenthsAsPercent(int v) {
+    return QStringLiteral("%1%").arg(v * 10);
+}
+QString tenthsPlain(int v) {
+    return QString::number(v / 10.0, 'f', 1);
+}
+// Hertz after a thin space: the phase shifter's page leaves little room right of its
+// sliders.
+QString tenthsHertz(int v) {
+    return QStringLiteral("%1\u2009Hz").arg(tenthsPlain(v));
+}
+QString hertz(int v) {
+    return QStringLiteral("%1\u2009Hz").arg(v);
+}
+// Band sliders are inverted: the value -12 is a gain of 12 dB.
+QString bandGain(int v) {
+    return QStringLiteral("%1 dB").arg(-v);
+}
+
 } // namespace
 
 frmFXOpts::frmFXOpts(QWidget* parent) : QDialog(parent) {
@@ -99,6 +127,15 @@ frmFXOpts::frmFXOpts(QWidget* parent) : QDialog(parent) {
 
     sldEQ_.push_back(ui.sldEQ_0);
     lblEQID_.push_back(ui.lblEQID_0);
+    AddValueLabel(ui.sldReverbLen, milliseconds);
+    AddValueLabel(ui.sldReverbAmp, tenthsAsPercent);
+    AddValueLabel(ui.sldShDry, tenthsPlain);
+    AddValueLabel(ui.sldShWet, tenthsPlain);
+    AddValueLabel(ui.sldShFb, tenthsPlain);
+    AddValueLabel(ui.sldShSwpRate, tenthsHertz);
+    AddValueLabel(ui.sldShSwpRange, tenthsPlain);
+    AddValueLabel(ui.sldShFreq, hertz);
+    AddValueLabel(ui.sldEQ_0, bandGain);
 
     connect(ui.strip, &QTabWidget::currentChanged, this, &frmFXOpts::strip_Click);
     connect(ui.sldAmplDB, &QSlider::valueChanged, this, &frmFXOpts::sldAmplDB_Scroll);
@@ -133,6 +170,7 @@ void frmFXOpts::prepare(clsDSP& dsp, QWidget* owner) {
     LoadSliders();
     sldAmplDB_Scroll();
     LayoutEqualizer();
+    ShowValues();
 
     if (parentWidget() != owner) {
         setParent(owner, windowFlags());
@@ -261,6 +299,7 @@ void frmFXOpts::sldEQ_MouseUp(int Index, Qt::MouseButton Button) {
         const QSignalBlocker quiet(sldEQ_[Index]);
         sldEQ_[Index]->setValue(0);
     }
+    ShowValue(sldEQ_[Index]);
     sldEQ_Scroll(Index);
 }
 
@@ -318,6 +357,54 @@ void frmFXOpts::AddBandSlider() {
     label->setFont(firstLabel->font());
     label->setGeometry(firstLabel->geometry());
     lblEQID_.push_back(label);
+    AddValueLabel(slider, bandGain);
+}
+
+void frmFXOpts::AddValueLabel(QSlider* slider, QString (*text)(int)) {
+    auto* label = new QLabel(slider->parentWidget());
+    const QString name = slider->objectName();
+    label->setObjectName(QStringLiteral("lbl%1Value").arg(name.mid(3)));
+    label->setFont(slider->font());
+    values_.push_back(Value{slider, label, text});
+    connect(slider, &QSlider::valueChanged, label, [this, slider] { ShowValue(slider); });
+    ShowValue(slider);
+}
+
+QLabel* frmFXOpts::ValueLabel(const QSlider* slider) const {
+    for (const Value& v : values_) {
+        if (v.slider == slider) {
+            return v.label;
+        }
+    }
+    return nullptr;
+}
+
+void frmFXOpts::ShowValue(const QSlider* slider) {
+    for (const Value& v : values_) {
+        if (v.slider != slider) {
+            continue;
+        }
+        v.label->setText(v.text(slider->value()));
+        v.label->adjustSize();
+        const QRect s = slider->geometry();
+        const QSize size = v.label->size();
+        if (slider->orientation() == Qt::Vertical) {
+            v.label->move(s.center().x() - size.width() / 2,
+                          s.top() - kBandValueGap - size.height());
+        } else {
+            // Kept inside the page: a font wider than the window's own takes the gap first.
+            const int x =
+                std::min(s.right() + 1 + kValueGap, slider->parentWidget()->width() - size.width());
+            v.label->move(x, s.center().y() - size.height() / 2);
+        }
+        v.label->setVisible(slider->isVisibleTo(slider->parentWidget()));
+    }
+}
+
+void frmFXOpts::ShowValues() {
+    for (const Value& v : values_) {
+        ShowValue(v.slider);
+    }
 }
 
 void frmFXOpts::LayoutEqualizer() {

@@ -23,6 +23,10 @@ class clsDSP;
 // inverted: their top end (-12) means +12 dB. A right-button release over a band slider
 // returns that band to 0 dB. The equaliser page draws a small response curve through the
 // band sliders into picEQAmp.
+//
+// Beside every slider a label shows its value in its unit (ms, %, Hz, dB, or the plain
+// number), kept up to date as the slider moves: right of the level sliders, above the band
+// sliders.
 class frmFXOpts : public QDialog {
     Q_OBJECT
 
@@ -45,6 +49,8 @@ public:
     // The band sliders and their frequency labels, element 0 first.
     const std::vector<QSlider*>& sldEQ() const { return sldEQ_; }
     const std::vector<QLabel*>& lblEQID() const { return lblEQID_; }
+    // The value shown beside a slider, or nullptr for a slider without one.
+    QLabel* ValueLabel(const QSlider* slider) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,6 +84,11 @@ private:
     void DrawEqualizerCurve();
 
     void AddBandSlider();
+    // Gives slider a value label right of it (or, for a band slider, above it) that text
+    // fills from the slider's value.
+    void AddValueLabel(QSlider* slider, QString (*text)(int));
+    void ShowValue(const QSlider* slider);
+    void ShowValues();
     void CentreOn(QWidget* owner);
 
     Ui::frmFXOpts ui;
@@ -85,4 +96,10 @@ private:
     std::vector<CurvePoint> curvePoints_;
     std::vector<QSlider*> sldEQ_;
     std::vector<QLabel*> lblEQID_;
+    struct Value {
+        QSlider* slider;
+        QLabel* label;
+        QString (*text)(int);
+    };
+    std::vector<Value> values_;
 };

@@ -106,6 +106,16 @@ TEST(frmFXOpts, OpeningShowsTheDefaultChainAndLaysOutTheBandsOnce) {
         EXPECT_EQ(slider(f, name).value(), value) << name;
     }
     EXPECT_EQ(child<QLabel>(f, "lblAmplDB").text(), "3 dB");
+    // Every other slider shows its value beside it, in its unit.
+    const std::vector<std::pair<const char*, const char*>> shown = {
+        {"sldReverbLen", "100 ms"}, {"sldReverbAmp", "40%"},     {"sldShDry", "1.0"},
+        {"sldShWet", "1.0"},        {"sldShFb", "0.5"},          {"sldShSwpRate", "1.0\u2009Hz"},
+        {"sldShSwpRange", "4.0"},   {"sldShFreq", "100\u2009Hz"}};
+    for (const auto& [name, text] : shown) {
+        const QLabel* value = f.ValueLabel(&slider(f, name));
+        ASSERT_NE(value, nullptr) << name;
+        EXPECT_EQ(value->text(), text) << name;
+    }
 
     const QStringList bandTexts = {"80 Hz", "191 Hz", "455 Hz", "1 kHz",
                                    "2 kHz", "6 kHz",  "14 kHz"};
@@ -122,6 +132,8 @@ TEST(frmFXOpts, OpeningShowsTheDefaultChainAndLaysOutTheBandsOnce) {
         EXPECT_EQ(l->x(), s->x() + 15) << b;
         EXPECT_TRUE(s->isVisibleTo(s->parentWidget())) << b;
         EXPECT_TRUE(l->isVisibleTo(l->parentWidget())) << b;
+        ASSERT_NE(f.ValueLabel(s), nullptr) << b;
+        EXPECT_EQ(f.ValueLabel(s)->text(), "0 dB") << b;
     }
 
     f.prepare(chain.dsp, nullptr);
@@ -165,21 +177,25 @@ TEST(frmFXOpts, EverySliderWritesItsMappedValueIntoTheChain) {
         int value;
         std::function<double()> read;
         double expected;
+        const char* shown;
     };
     const std::vector<Case> cases = {
-        {"sldAmplDB", -12, [&] { return d.AmplifyDB(); }, -12},
-        {"sldReverbLen", 1000, [&] { return d.EchoLength(); }, 1000},
-        {"sldReverbAmp", 9, [&] { return d.EchoAmp(); }, 0.9f},
-        {"sldShDry", -10, [&] { return d.PhaseShiftDry(); }, -1.0f},
-        {"sldShWet", 3, [&] { return d.PhaseShiftWet(); }, 0.3f},
-        {"sldShFb", -9, [&] { return d.PhaseShiftFeedback(); }, -0.9f},
-        {"sldShSwpRate", 15, [&] { return d.PhaseShiftSweepRate(); }, 1.5f},
-        {"sldShSwpRange", 33, [&] { return d.PhaseShiftSweepRange(); }, 3.3f},
-        {"sldShFreq", -10, [&] { return d.PhaseShiftFrequency(); }, -10.0f},
+        {"sldAmplDB", -12, [&] { return d.AmplifyDB(); }, -12, nullptr},
+        {"sldReverbLen", 1000, [&] { return d.EchoLength(); }, 1000, "1000 ms"},
+        {"sldReverbAmp", 9, [&] { return d.EchoAmp(); }, 0.9f, "90%"},
+        {"sldShDry", -10, [&] { return d.PhaseShiftDry(); }, -1.0f, "-1.0"},
+        {"sldShWet", 3, [&] { return d.PhaseShiftWet(); }, 0.3f, "0.3"},
+        {"sldShFb", -9, [&] { return d.PhaseShiftFeedback(); }, -0.9f, "-0.9"},
+        {"sldShSwpRate", 15, [&] { return d.PhaseShiftSweepRate(); }, 1.5f, "1.5\u2009Hz"},
+        {"sldShSwpRange", 33, [&] { return d.PhaseShiftSweepRange(); }, 3.3f, "3.3"},
+        {"sldShFreq", -10, [&] { return d.PhaseShiftFrequency(); }, -10.0f, "-10\u2009Hz"},
     };
     for (const Case& c : cases) {
         slider(f, c.name).setValue(c.value);
         EXPECT_EQ(c.read(), c.expected) << c.name;
+        if (c.shown != nullptr) {
+            EXPECT_EQ(f.ValueLabel(&slider(f, c.name))->text(), c.shown) << c.name;
+        }
     }
     EXPECT_EQ(child<QLabel>(f, "lblAmplDB").text(), "-12 dB");
 
@@ -191,6 +207,7 @@ TEST(frmFXOpts, EverySliderWritesItsMappedValueIntoTheChain) {
     EXPECT_EQ(d.EchoAmp(), 0.6f);
     amp.triggerAction(QAbstractSlider::SliderSingleStepSub);
     EXPECT_EQ(d.EchoAmp(), 0.5f);
+    EXPECT_EQ(f.ValueLabel(&amp)->text(), "50%");
 }
 
 TEST(frmFXOpts, BandSlidersAreInvertedAndTheRightButtonReturnsThemToZero) {
@@ -355,6 +372,30 @@ TEST(frmFXOpts, EveryCaptionFitsItsControl) {
                 EXPECT_TRUE(s->parentWidget()->rect().contains(s->geometry()))
                     << s->objectName().toStdString();
             }
+        }
+        // The value labels, at their widest values, cover no other control of their page.
+        for (QSlider* s : f.findChildren<QSlider*>()) {
+            QLabel* value = f.ValueLabel(s);
+            if (!s->isVisibleTo(&f) || value == nullptr) {
+                continue;
+            }
+            const int keep = s->value();
+            for (int v : {s->minimum(), s->maximum()}) {
+                s->setValue(v);
+                ASSERT_TRUE(value->isVisibleTo(&f)) << s->objectName().toStdString();
+                EXPECT_LE(value->sizeHint().width(), value->width()) << v;
+                EXPECT_TRUE(value->parentWidget()->rect().contains(value->geometry()))
+                    << value->objectName().toStdString() << " at " << v;
+                for (QWidget* other : value->parentWidget()->findChildren<QWidget*>()) {
+                    if (other != value && other->isVisibleTo(&f) &&
+                        other->parentWidget() == value->parentWidget()) {
+                        EXPECT_FALSE(other->geometry().intersects(value->geometry()))
+                            << value->objectName().toStdString() << " at " << v << " covers "
+                            << other->objectName().toStdString();
+                    }
+                }
+            }
+            s->setValue(keep);
         }
     }
     QPushButton& close = child<QPushButton>(f, "cmdClose");
