@@ -85,3 +85,8 @@ void BandCascade::process(std::span<std::int16_t> samples) {
     PassThrough none;
     process(samples, none);
 }
+
+void BandCascade::processEverySecond(std::int16_t* first, std::ptrdiff_t length) {
+    PassThrough none;
+    process<2>(first, length, none);
+}

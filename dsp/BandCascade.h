@@ -46,7 +46,15 @@ public:
 
     // Stage: a callable std::int16_t(std::int16_t), run once per sample in order.
     template <typename Stage>
-    VOCARN_CASCADE_TARGET void process(std::span<std::int16_t> samples, Stage& stage);
+    VOCARN_CASCADE_TARGET void process(std::span<std::int16_t> samples, Stage& stage) {
+        process<1>(samples.data(), static_cast<std::ptrdiff_t>(samples.size()), stage);
+    }
+
+    // The same over length samples taken every Stride-th from first: one channel of an
+    // interleaved block, filtered in place as a block of its samples alone would be.
+    template <int Stride, typename Stage>
+    VOCARN_CASCADE_TARGET void process(std::int16_t* first, std::ptrdiff_t length, Stage& stage);
+    void processEverySecond(std::int16_t* first, std::ptrdiff_t length);
 
 private:
     static constexpr int kHalf = kLanes / 2;
@@ -66,7 +74,7 @@ private:
                                             const Mask* active);
     template <bool Masked>
     VOCARN_CASCADE_TARGET static Ints filterHalf(Half& h, const Ints& in, const Mask& active);
-    template <typename Stage>
+    template <int Stride, typename Stage>
     VOCARN_CASCADE_TARGET void maskedStep(std::int16_t* v, std::ptrdiff_t length, std::ptrdiff_t t,
                                           Stage& stage);
 
@@ -120,7 +128,7 @@ BandCascade::step(std::int32_t input, std::ptrdiff_t t, const Mask* active) {
 }
 
 // A step where some filter has no sample: only the lanes that have one move on.
-template <typename Stage>
+template <int Stride, typename Stage>
 inline VOCARN_CASCADE_TARGET void BandCascade::maskedStep(std::int16_t* v, std::ptrdiff_t length,
                                                           std::ptrdiff_t t, Stage& stage) {
     // Lane k has a sample when it holds a filter and 0 <= t - k * kSkew < length.
@@ -130,33 +138,33 @@ inline VOCARN_CASCADE_TARGET void BandCascade::maskedStep(std::int16_t* v, std::
         const Mask n = static_cast<std::int64_t>(t) - lanes[h] * kSkew;
         active[h] = (lanes[h] < count_) & (n >= 0) & (n < static_cast<std::int64_t>(length));
     }
-    const std::int32_t input = t < length ? stage(v[t]) : 0;
+    const std::int32_t input = t < length ? stage(v[t * Stride]) : 0;
     const std::int32_t out = step<true>(input, t, active);
     const std::ptrdiff_t n = t - static_cast<std::ptrdiff_t>(count_ - 1) * kSkew;
     if (n >= 0 && n < length) {
-        v[n] = static_cast<std::int16_t>(out);
+        v[n * Stride] = static_cast<std::int16_t>(out);
     }
 }
 
-template <typename Stage>
-VOCARN_CASCADE_TARGET void BandCascade::process(std::span<std::int16_t> samples, Stage& stage) {
-    const std::ptrdiff_t length = static_cast<std::ptrdiff_t>(samples.size());
+template <int Stride, typename Stage>
+VOCARN_CASCADE_TARGET void BandCascade::process(std::int16_t* v, std::ptrdiff_t length,
+                                                Stage& stage) {
     if (length == 0) {
         return;
     }
-    std::int16_t* v = samples.data();
     const std::ptrdiff_t delay = static_cast<std::ptrdiff_t>(count_ - 1) * kSkew;
     const std::ptrdiff_t steps = length + delay;
 
     std::ptrdiff_t t = 0;
     for (; t < delay && t < steps; ++t) {
-        maskedStep(v, length, t, stage);
+        maskedStep<Stride>(v, length, t, stage);
     }
     const Mask all[2] = {};
     for (; t < length; ++t) {
-        v[t - delay] = static_cast<std::int16_t>(step<false>(stage(v[t]), t, all));
+        v[(t - delay) * Stride] =
+            static_cast<std::int16_t>(step<false>(stage(v[t * Stride]), t, all));
     }
     for (; t < steps; ++t) {
-        maskedStep(v, length, t, stage);
+        maskedStep<Stride>(v, length, t, stage);
     }
 }

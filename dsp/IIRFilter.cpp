@@ -2,7 +2,6 @@
 
 #include "dsp/BandCascade.h"
 #include "dsp/SampleRounding.h"
-#include "dsp/StereoPieces.h"
 
 #include <cmath>
 
@@ -37,6 +36,44 @@ std::int16_t toSample16(float y) {
     }
     return static_cast<std::int16_t>(
         sample_rounding::roundHalfEven(static_cast<double>(y) * 32767.0));
+}
+
+// Runs the enabled filters, in groups of at most BandCascade::kLanes, over length samples
+// taken every stride-th (1 or 2) from first; each group takes the previous group's output,
+// which is what filter after filter gives.
+void cascadeGroups(std::span<IIRFilter> filters, std::int16_t* first, std::ptrdiff_t length,
+                   int stride) {
+    constexpr int kMax = BandCascade::kLanes;
+    IIRFilter* active[kMax];
+    std::size_t start = 0;
+    while (start < filters.size()) {
+        int n = 0;
+        std::size_t i = start;
+        for (; i < filters.size() && n < kMax; ++i) {
+            if (filters[i].Enabled()) {
+                active[n++] = &filters[i];
+            }
+        }
+        start = i;
+        if (n == 0) {
+            continue;
+        }
+        IIRFilter::Section sec[kMax];
+        for (int k = 0; k < n; ++k) {
+            sec[k] = active[k]->section();
+        }
+        BandCascade cascade;
+        cascade.load(sec, n);
+        if (stride == 1) {
+            cascade.process(std::span<std::int16_t>(first, static_cast<std::size_t>(length)));
+        } else {
+            cascade.processEverySecond(first, length);
+        }
+        cascade.store(sec);
+        for (int k = 0; k < n; ++k) {
+            active[k]->store(sec[k]);
+        }
+    }
 }
 
 } // namespace
@@ -203,12 +240,13 @@ void IIRFilter::ProcessSamples_8bit(std::span<std::uint8_t> btSamples) {
 
 void IIRFilter::ProcessCascadeStereo_16bit(std::span<IIRFilter> left, std::span<IIRFilter> right,
                                            std::span<std::int16_t> intSamples) {
+    if (intSamples.empty()) {
+        return;
+    }
     if (BandCascade::available()) {
-        stereo_pieces::ForEach(intSamples,
-                               [&](std::span<std::int16_t> l, std::span<std::int16_t> r) {
-                                   ProcessCascade_16bit(left, l);
-                                   ProcessCascade_16bit(right, r);
-                               });
+        const auto n = static_cast<std::ptrdiff_t>(intSamples.size());
+        cascadeGroups(left, intSamples.data(), (n + 1) / 2, 2);
+        cascadeGroups(right, intSamples.data() + 1, n / 2, 2);
         return;
     }
     // Band after band, both channels' filters of a band in one loop: each waits on its own
@@ -251,33 +289,5 @@ void IIRFilter::ProcessCascade_16bit(std::span<IIRFilter> filters,
         }
         return;
     }
-    constexpr int kMax = BandCascade::kLanes;
-    IIRFilter* active[kMax];
-    std::size_t start = 0;
-    // Groups of at most kMax enabled filters; each group takes the previous group's output,
-    // which is what filter after filter gives.
-    while (start < filters.size()) {
-        int n = 0;
-        std::size_t i = start;
-        for (; i < filters.size() && n < kMax; ++i) {
-            if (filters[i].enabled_) {
-                active[n++] = &filters[i];
-            }
-        }
-        start = i;
-        if (n == 0) {
-            continue;
-        }
-        Section sec[kMax];
-        for (int k = 0; k < n; ++k) {
-            sec[k] = active[k]->section();
-        }
-        BandCascade cascade;
-        cascade.load(sec, n);
-        cascade.process(intSamples);
-        cascade.store(sec);
-        for (int k = 0; k < n; ++k) {
-            active[k]->store(sec[k]);
-        }
-    }
+    cascadeGroups(filters, intSamples.data(), static_cast<std::ptrdiff_t>(intSamples.size()), 1);
 }
