@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/ProgramFolder.h"
+#include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "platform/PulseWaveIn.h"
 #include "platform/TerminationSignals.h"
@@ -40,6 +41,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vocarn"));
     QApplication::setApplicationVersion(QStringLiteral("3.93"));
+    // Message boxes, the file dialog and the player speak Chinese like the windows.
+    QtTranslations::Install(app);
     // Every window without an icon of its own, and the tray icon through the main window,
     // shows Vocarn's icon; the desktop matches the running program to its menu entry.
     QApplication::setWindowIcon(ProgramIcon::icon());

@@ -515,7 +515,10 @@ void Form1::cmdBrowse_Click() {
         QStringLiteral("*.") + QString::fromStdString(clsEncoder->Encoder_Extension());
     const QString filter = QString::fromStdString(clsEncoder->Encoder_Description()) +
                            QStringLiteral(" (") + pattern + QStringLiteral(")");
-    const QString name = saveDialog_->GetSaveFileName(this, filter);
+    // The dialog opens where the path shown points, when that folder is there.
+    const QFileInfo shown(ui.txtFile->text());
+    const QString folder = shown.absoluteDir().exists() ? shown.absolutePath() : QString();
+    const QString name = saveDialog_->GetSaveFileName(this, filter, folder);
     if (name.isEmpty()) {
         return;
     }

@@ -2,7 +2,8 @@
 
 #include <QFileDialog>
 
-QString SaveFileDialog::GetSaveFileName(QWidget* owner, const QString& filter) {
+QString SaveFileDialog::GetSaveFileName(QWidget* owner, const QString& filter,
+                                        const QString& folder) {
     // The overwrite question is on unless DontConfirmOverwrite is given.
-    return QFileDialog::getSaveFileName(owner, QString(), QString(), filter);
+    return QFileDialog::getSaveFileName(owner, QString(), folder, filter);
 }

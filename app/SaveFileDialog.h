@@ -10,8 +10,9 @@ class SaveFileDialog {
 public:
     virtual ~SaveFileDialog() = default;
 
-    // Shows a save dialog modal to owner, with the platform's default title, no initial
-    // name, one filter entry (e.g. "Wave ACM Encoder (*.wav)") and a question before an
-    // existing file is overwritten. The chosen path, or an empty text when cancelled.
-    virtual QString GetSaveFileName(QWidget* owner, const QString& filter);
+    // Shows a save dialog modal to owner, with the platform's default title, open in
+    // folder, no initial name, one filter entry (e.g. "Wave ACM Encoder (*.wav)") and a
+    // question before an existing file is overwritten. The chosen path, or an empty text
+    // when cancelled.
+    virtual QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& folder);
 };

@@ -8,6 +8,8 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QSlider>
@@ -19,11 +21,12 @@
 namespace {
 
 // Answers the save dialog with the queued names (an empty name is a cancel) and remembers
-// the filters it was shown with.
+// the filters and folders it was shown with.
 class ScriptedSaveDialog final : public SaveFileDialog {
 public:
-    QString GetSaveFileName(QWidget*, const QString& filter) override {
+    QString GetSaveFileName(QWidget*, const QString& filter, const QString& folder) override {
         filters.push_back(filter);
+        folders.push_back(folder);
         if (answers.empty()) {
             return {};
         }
@@ -33,6 +36,7 @@ public:
     }
     std::deque<QString> answers;
     QStringList filters;
+    QStringList folders;
 };
 
 class Form1Handlers : public Form1Fixture {};
@@ -110,11 +114,15 @@ TEST_F(Form1Handlers, BrowseAddsTheExtensionUnlessTheNameEndsWithIt) {
     const QString folder = dir.path() + QStringLiteral("/other/");
     dialog.answers = {folder + "Test", folder + "TEST.WAV", folder + "a.mp3", QString(),
                       folder + "x.wav.txt"};
+    ASSERT_TRUE(QDir().mkpath(folder));
 
     Click(*form, "cmdBrowse");
     EXPECT_EQ(dialog.filters, QStringList{QStringLiteral("Wave ACM Encoder (*.wav)")});
+    // The dialog opens in the folder of the path shown.
+    EXPECT_EQ(dialog.folders.back(), QFileInfo(numbered).absolutePath());
     EXPECT_EQ(Text(*form, "txtFile"), folder + "Test.wav");
     Click(*form, "cmdBrowse");
+    EXPECT_EQ(dialog.folders.back(), QDir::cleanPath(folder));
     EXPECT_EQ(Text(*form, "txtFile"), folder + "TEST.WAV");
     Click(*form, "cmdBrowse");
     EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3.wav");
