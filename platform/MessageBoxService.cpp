@@ -19,6 +19,10 @@ MessageBoxService* MessageBoxService::install(MessageBoxService* service) {
     return previous;
 }
 
+bool MessageBoxService::ask(QWidget*, const QString&, const QString&) {
+    return false;
+}
+
 void MsgBox(QWidget* owner, const QString& text, MessageIcon icon, const QString& title) {
     MessageBoxService::current().show(owner, text, title, icon);
 }

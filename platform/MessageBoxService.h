@@ -21,6 +21,11 @@ public:
     virtual void show(QWidget* owner, const QString& text, const QString& title,
                       MessageIcon icon) = 0;
 
+    // Asks `text` in a box titled `title` with the buttons Yes and No (No the default),
+    // modal to `owner`; true when the user answers Yes. A service that cannot ask answers
+    // No.
+    virtual bool ask(QWidget* owner, const QString& text, const QString& title);
+
     // The service in use: the Qt message box unless another has been installed.
     static MessageBoxService& current();
     // Makes `service` the one in use (nullptr: the Qt message box again) and returns the

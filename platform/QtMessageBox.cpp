@@ -22,4 +22,10 @@ void QtMessageBox::show(QWidget* owner, const QString& text, const QString& titl
     box.exec();
 }
 
+bool QtMessageBox::ask(QWidget* owner, const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace platform

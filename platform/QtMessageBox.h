@@ -8,6 +8,7 @@ namespace platform {
 class QtMessageBox final : public MessageBoxService {
 public:
     void show(QWidget* owner, const QString& text, const QString& title, MessageIcon icon) override;
+    bool ask(QWidget* owner, const QString& text, const QString& title) override;
 };
 
 } // namespace platform

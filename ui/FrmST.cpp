@@ -1,5 +1,6 @@
 #include "ui/FrmST.h"
 
+#include "platform/MessageBoxService.h"
 #include "platform/shell/Trash.h"
 #include "ui/ModFolderSetFileFocus.h"
 
@@ -29,14 +30,17 @@ void FrmST::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// "不满意，删除！": the take goes without a question and without a message, whatever fails.
-// Since one click destroys it, it goes to the desktop's trash where there is one, and is
-// deleted outright only where there is none.
+// "不满意，删除！": the take goes to the desktop's trash without a question, from where it can
+// be brought back. Where no trash can take it, it is deleted for good only when the user
+// answers Yes to the question; otherwise it stays.
 void FrmST::Command1_Click() {
     ui.LST->setURL(QString()); // the player lets go of the file first
     const QFileInfo file(strLastFile_);
-    if (!strLastFile_.isEmpty() && !file.isDir()) {
-        if (!platform::MoveToTrash(strLastFile_)) {
+    if (!strLastFile_.isEmpty() && !file.isDir() && (file.exists() || file.isSymLink())) {
+        if (!platform::MoveToTrash(strLastFile_) &&
+            platform::MessageBoxService::current().ask(
+                this, QStringLiteral("无法将录音移到回收站。要永久删除它吗？"),
+                QStringLiteral("删除录音"))) {
             QFile::remove(strLastFile_);
         }
     }

@@ -3,6 +3,7 @@
 #include "AudioProbe.h"
 #include "EventPump.h"
 #include "ScriptedShell.h"
+#include "platform/MessageBoxService.h"
 #include "ui/EmbeddedPlayer.h"
 
 #include <QApplication>
@@ -15,10 +16,13 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Qt 6.4's FFmpeg playback backend never frees the FFmpeg I/O context (a 32 KiB buffer and its
 // bookkeeping) of a source it reads through a device: about 33 KB per file previewed. Nothing
@@ -71,6 +75,23 @@ private:
 
 // A preview window with the recordings in a folder of its own, beside a private home whose
 // data folder holds the desktop's trash, and a shell that records instead of opening.
+// Answers every question with `answer` and keeps the questions.
+class Answers final : public platform::MessageBoxService {
+public:
+    Answers() : previous_(install(this)) {}
+    ~Answers() override { install(previous_); }
+    void show(QWidget*, const QString&, const QString&, platform::MessageIcon) override {}
+    bool ask(QWidget*, const QString& text, const QString&) override {
+        questions << text;
+        return answer;
+    }
+    bool answer = false;
+    QStringList questions;
+
+private:
+    platform::MessageBoxService* previous_;
+};
+
 class Preview : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -159,7 +180,10 @@ TEST_F(Preview, DeleteMovesTheTakeToTheTrashClosesAndLeavesTheMainWindowAlone) {
     EXPECT_TRUE(QFileInfo::exists(keep));
     const QString trashed = trash() + QStringLiteral("/files/录音3.wav");
     ASSERT_TRUE(QFileInfo::exists(trashed)) << "the take can be brought back";
-    EXPECT_TRUE(QFileInfo::exists(trash() + QStringLiteral("/info/录音3.wav.trashinfo")));
+    QFile trashInfo(trash() + QStringLiteral("/info/录音3.wav.trashinfo"));
+    ASSERT_TRUE(trashInfo.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(trashInfo.readAll().startsWith(
+        "[Trash Info]\nPath=" + QUrl::toPercentEncoding(take, "/") + "\nDeletionDate="));
     const auto info = audioprobe::soxi(QFile::encodeName(trashed).toStdString());
     EXPECT_TRUE(info.ok) << info.text;
     EXPECT_EQ(info.samples, 22050);
@@ -172,7 +196,8 @@ TEST_F(Preview, DeleteMovesTheTakeToTheTrashClosesAndLeavesTheMainWindowAlone) {
     EXPECT_TRUE(shell_.shown.empty());
 }
 
-TEST_F(Preview, WithoutATrashDeleteRemovesTheTake) {
+// Where no trash can take the take, it is deleted for good only on a Yes to the question.
+TEST_F(Preview, WithoutATrashTheTakeIsDeletedOnlyWhenTheUserSaysSo) {
     const QString take = makeTake(root_, QStringLiteral("home/file/录音4.wav"), "-c:a pcm_s16le");
     {
         QFile blocker(trash()); // a file where the trash folder would be: no trash
@@ -183,15 +208,75 @@ TEST_F(Preview, WithoutATrashDeleteRemovesTheTake) {
     ASSERT_TRUE(QDir().mkpath(root_.filePath(QStringLiteral("cwd"))));
     ASSERT_TRUE(QDir::setCurrent(root_.filePath(QStringLiteral("cwd"))));
 
+    Answers answers;
+    answers.answer = false;
+    preview_.ShowWith(take);
+    click("Command1");
+    EXPECT_TRUE(QFileInfo::exists(take)) << "a No keeps the take";
+    EXPECT_EQ(answers.questions,
+              QStringList{QStringLiteral("无法将录音移到回收站。要永久删除它吗？")});
+    EXPECT_FALSE(preview_.isVisible());
+
+    answers.answer = true;
     preview_.ShowWith(take);
     click("Command1");
     const QStringList left = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QDir::setCurrent(started);
 
     EXPECT_FALSE(QFileInfo::exists(take));
+    EXPECT_EQ(answers.questions.size(), 2);
     EXPECT_TRUE(QFileInfo(trash()).isFile());
     EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
-    EXPECT_FALSE(preview_.isVisible());
+}
+
+// A take on another mount goes to that mount's own trash; where none can be made there, a
+// copy goes to the home trash and the take is removed. (/dev/shm stands for the other
+// mount; the test runs only when nothing of ours is in its trash already.)
+TEST_F(Preview, ATakeOnAnotherMountGoesToItsTrashOrIntoTheHomeTrash) {
+    const QString shm = QStringLiteral("/dev/shm");
+    const QString mountTrash = shm + QStringLiteral("/.Trash-") + QString::number(::getuid());
+    struct stat here {
+    }, there{};
+    if (::stat(QFile::encodeName(root_.path()).constData(), &here) != 0 ||
+        ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev ||
+        ::access("/dev/shm", W_OK) != 0 || QFileInfo::exists(mountTrash)) {
+        GTEST_SKIP() << "no other mount to try";
+    }
+    QTemporaryDir other(shm + QStringLiteral("/vocarn-take-XXXXXX"));
+    ASSERT_TRUE(other.isValid());
+    const auto takeThere = [&](const char* name) {
+        const QString path = other.filePath(QString::fromUtf8(name));
+        QFile::copy(makeTake(root_, QStringLiteral("home/file/take.wav"), "-c:a pcm_s16le"), path);
+        QFile::remove(root_.filePath(QStringLiteral("home/file/take.wav")));
+        return path;
+    };
+
+    const QString first = takeThere("录音 8.wav");
+    preview_.ShowWith(first);
+    click("Command1");
+    EXPECT_FALSE(QFileInfo::exists(first));
+    EXPECT_TRUE(QFileInfo::exists(mountTrash + QStringLiteral("/files/录音 8.wav")));
+    QFile info(mountTrash + QStringLiteral("/info/录音 8.wav.trashinfo"));
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    // Named relative to the top of the mount, percent-encoded.
+    EXPECT_TRUE(info.readAll().contains(
+        "Path=" + QUrl::toPercentEncoding(first.mid(shm.size() + 1), "/") + "\n"));
+    QDir(mountTrash).removeRecursively();
+
+    // No trash can be made on that mount: a copy into the home trash.
+    {
+        QFile blocker(mountTrash);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    const QString second = takeThere("录音9.wav");
+    preview_.ShowWith(second);
+    click("Command1");
+    QFile::remove(mountTrash);
+    EXPECT_FALSE(QFileInfo::exists(second));
+    const QString copied = trash() + QStringLiteral("/files/录音9.wav");
+    const auto probe = audioprobe::soxi(QFile::encodeName(copied).toStdString());
+    EXPECT_TRUE(probe.ok) << probe.text;
+    EXPECT_EQ(probe.samples, 22050);
 }
 
 TEST_F(Preview, DeleteOfAMissingOrEmptyPathClosesSilently) {
