@@ -25,8 +25,7 @@ QTranslator* QtTranslations::Install(QCoreApplication& app, const QString& folde
         folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
     auto* translator = new QTranslator(&app);
     // "qt_<locale>.qm" gathers the catalogues of every Qt module (base, multimedia, ...).
-    if (!translator->load(QStringLiteral("qt_") + Choose(QLocale::system().uiLanguages()),
-                          from)) {
+    if (!translator->load(QStringLiteral("qt_") + Choose(QLocale::system().uiLanguages()), from)) {
         delete translator;
         return nullptr;
     }
