@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "app/MainWindowHints.h"
 #include "app/PopupComboBox.h"
 #include "app/QuitWhenClosed.h"
 #include "app/SaveFileDialog.h"
@@ -153,6 +154,7 @@ Form1::Form1(platform::WindowService& windows, platform::WaveInService& waveIn,
     if (!TrayIcon::SystemTrayAvailable()) {
         ui.Command4->setToolTip(QStringLiteral("此桌面没有系统托盘，窗口将最小化到任务栏"));
     }
+    MainWindowHints::Install(*this);
     // A rate comes out as typed: the box completes nothing from its list (completing "4" to
     // "44100" would leave no room for 48000) and adds no typed rate to it.
     ui.cboSamplerate->setCompleter(nullptr);

@@ -7,12 +7,17 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeySequence>
+#include <QShortcut>
 
 FrmST::FrmST(QWidget* parent) : QWidget(parent) {
     ui.setupUi(this);
     connect(ui.Command1, &QPushButton::clicked, this, &FrmST::Command1_Click);
     connect(ui.Command2, &QPushButton::clicked, this, &FrmST::Command2_Click);
     connect(ui.Command3, &QPushButton::clicked, this, &FrmST::Command3_Click);
+    // Esc closes the window, as it does the other small windows (dialogs).
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 FrmST::~FrmST() = default;

@@ -13,10 +13,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMediaPlayer>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -112,6 +115,77 @@ TEST_F(MainWindowButtons, AboutShowsTheOneWindowWhoseHelpIsInTheProgramsFolder) 
     abouts[0]->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
     ASSERT_EQ(shell_.opened.size(), 1u);
     EXPECT_EQ(shell_.opened[0], QUrl::fromLocalFile(dir_.filePath(QStringLiteral("bangzhu.htm"))));
+}
+
+// Every control says what it does; Ctrl+R starts and stops as the record button does, whose
+// tooltip says which; Tab walks the window from top to bottom; Esc closes the small windows.
+TEST_F(MainWindowButtons, HintsAndKeysReachEveryControl) {
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    for (QWidget* w : form_->findChildren<QWidget*>()) {
+        const bool control =
+            qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+            qobject_cast<QSlider*>(w) ||
+            (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parent()));
+        if (control && w->isVisibleTo(form_.get())) {
+            EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+        }
+    }
+    auto* record = form_->findChild<QPushButton*>(QStringLiteral("cmdDo"));
+    const auto hint = [&] {
+        QHelpEvent ask(QEvent::ToolTip, QPoint(1, 1), record->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(record, &ask);
+        return record->toolTip();
+    };
+    EXPECT_TRUE(hint().startsWith(QStringLiteral("开始录音"))) << hint().toStdString();
+    EXPECT_TRUE(hint().contains(QStringLiteral("Ctrl+R")));
+
+    auto* cboDev = form_->findChild<QComboBox*>(QStringLiteral("cboDev"));
+    cboDev->setCurrentIndex(0);
+    emit cboDev->activated(0);
+    QTest::keyClick(form_.get(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(form_->Recorder().IsRecording());
+    EXPECT_TRUE(hint().startsWith(QStringLiteral("停止录音"))) << hint().toStdString();
+    QTest::keyClick(form_.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(form_->Recorder().IsRecording());
+
+    // Tab from the device list meets the controls in the window's order.
+    const QStringList order = {"cboDev",    "cboRecLine",    "sldVol",    "cmdBrowse", "Command3",
+                               "cmdSelFmt", "cboSamplerate", "chkStereo", "cmdFXOpts", "Command4",
+                               "cmdDo",     "CmdST",         "Command1",  "chkFX_0"};
+    cboDev->setFocus();
+    QStringList met;
+    for (int i = 0; i < 40 && met.size() < order.size(); ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus != nullptr && focus->parentWidget() != nullptr &&
+            qobject_cast<QComboBox*>(focus->parentWidget())) {
+            focus = focus->parentWidget();
+        }
+        if (focus != nullptr && order.contains(focus->objectName()) &&
+            (met.isEmpty() || met.back() != focus->objectName())) {
+            met << focus->objectName();
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QStringList expected;
+    for (const QString& name : order) {
+        if (form_->findChild<QWidget*>(name)->isEnabled()) {
+            expected << name;
+        }
+    }
+    EXPECT_EQ(met, expected);
+
+    click("CmdST");
+    const auto previews = topLevel<FrmST>();
+    ASSERT_EQ(previews.size(), 1u);
+    QApplication::setActiveWindow(previews[0]);
+    QTest::keyClick(previews[0], Qt::Key_Escape);
+    EXPECT_FALSE(previews[0]->isVisible());
+    click("Command1");
+    const auto abouts = topLevel<About>();
+    ASSERT_EQ(abouts.size(), 1u);
+    QTest::keyClick(abouts[0], Qt::Key_Escape);
+    EXPECT_FALSE(abouts[0]->isVisible());
 }
 
 TEST_F(MainWindowButtons, OpenFolderShowsTheNextOutputFileSelected) {
