@@ -2,6 +2,7 @@
 #include "app/ProgramFolder.h"
 #include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
+#include "app/UserSettings.h"
 #include "platform/PulseWaveIn.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WindowService.h"
@@ -54,6 +55,9 @@ int main(int argc, char* argv[]) {
     if (!instance.Acquire()) {
         return 0;
     }
+
+    // The device, formats, effects and window place are kept for the next start.
+    UserSettings::SetFile(UserSettings::DefaultFile());
 
     platform::WindowService windows;
     platform::PulseWaveIn waveIn;

@@ -6,6 +6,7 @@
 #include "app/SaveFileDialog.h"
 #include "app/SettingsFile.h"
 #include "app/TrayIcon.h"
+#include "app/UserSettings.h"
 #include "app/modDisplay.h"
 #include "display/PictureBox.h"
 #include "display/clsDraw.h"
@@ -28,6 +29,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -217,20 +219,40 @@ void Form1::Form_Load() {
     clsSmoothL->SmoothNew(3);
     clsSmoothR->SmoothNew(3);
 
-    ui.cboSamplerate->setCurrentText(QStringLiteral("44100"));
-    ui.chkStereo->setChecked(true);
+    // What the user had at the end of the last run, or the defaults (44100 Hz stereo).
+    const UserSettings::Values remembered = UserSettings::Read();
+    ui.cboSamplerate->setCurrentText(remembered.rate);
+    ui.chkStereo->setChecked(remembered.stereo);
 
     intBlock_.assign(1024, 0);
     blnLoaded = true;
 
+    if (!remembered.format.isEmpty()) {
+        clsEncoder->RestoreFormat(
+            SampleRate().value_or(44100), Channels(),
+            {reinterpret_cast<const std::uint8_t*>(remembered.format.constData()),
+             static_cast<std::size_t>(remembered.format.size())});
+    }
     ShowWAVFormat();
     FillDevices();
+    SelectRememberedDevice(remembered.device, remembered.line);
 
     clsEffects->setSamplerate(SampleRate().value_or(44100));
     clsEffects->setChannels(Channels());
+    if (!UserSettings::File().isEmpty()) {
+        UserSettings::Apply(remembered, *clsEffects);
+        for (int i = 0; i < static_cast<int>(chkFX.size()); ++i) {
+            chkFX[i]->setChecked((remembered.effectsUsed & (1 << i)) != 0);
+        }
+    }
 
-    // Centred on the screen the window opens on.
-    if (const QScreen* screen = this->screen()) {
+    // Where it was last time when that is on a screen now, else centred on the screen the
+    // window opens on.
+    const bool onScreen =
+        remembered.position && QGuiApplication::screenAt(*remembered.position) != nullptr;
+    if (onScreen) {
+        move(*remembered.position);
+    } else if (const QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - frameGeometry().center() + pos());
     }
     show();
@@ -304,6 +326,7 @@ void Form1::Form_Unload() {
     if (clsRecorder && clsRecorder->IsRecording()) {
         cmdDo_Click();
     }
+    SaveUserSettings();
     // The capture engine goes first, so no block reaches an encoder that is being finished.
     clsRecorder.reset();
     clsEncoder.reset();
@@ -406,6 +429,43 @@ void Form1::cboDev_Click() {
         return;
     }
     FillMixerLines();
+}
+
+void Form1::SelectRememberedDevice(const QString& device, const QString& line) {
+    if (device.isEmpty()) {
+        return;
+    }
+    for (int i = 0; i < ui.cboDev->count(); ++i) {
+        if (clsRecorder->DeviceId(i) != device.toStdString()) {
+            continue;
+        }
+        ui.cboDev->setCurrentIndex(i);
+        cboDev_Click();
+        const int l = ui.cboRecLine->findText(line);
+        if (l >= 0 && l != ui.cboRecLine->currentIndex()) {
+            ui.cboRecLine->setCurrentIndex(l);
+        }
+        return;
+    }
+}
+
+void Form1::SaveUserSettings() const {
+    if (UserSettings::File().isEmpty() || !clsEffects || !clsRecorder || !clsEncoder) {
+        return;
+    }
+    UserSettings::Values v;
+    if (clsRecorder->SelectedDevice() >= 0) {
+        v.device = QString::fromStdString(clsRecorder->SelectedDeviceId());
+        v.line = ui.cboRecLine->currentText();
+    }
+    v.rate = ui.cboSamplerate->currentText();
+    v.stereo = ui.chkStereo->isChecked();
+    const auto format = clsEncoder->OutputFormat();
+    v.format = QByteArray(reinterpret_cast<const char*>(format.data()),
+                          static_cast<qsizetype>(format.size()));
+    UserSettings::Take(*clsEffects, v);
+    v.position = pos();
+    UserSettings::Write(v);
 }
 
 void Form1::cboDev_DropDown() {
@@ -721,6 +781,7 @@ void Form1::StartRecording() {
     ui.cmdDo->setText(kCaptionStop);
     EnableSettings(false);
     WriteSettings();
+    SaveUserSettings();
     tmrVis->start();
 }
 

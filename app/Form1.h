@@ -142,6 +142,10 @@ private:
     void ShowVolume(std::int32_t volume);
     void ApplyFonts();
     // The rate in cboSamplerate, or nothing when the box holds no decimal number.
+    // The device kept from the last run, by its server name, and its line, when present.
+    void SelectRememberedDevice(const QString& device, const QString& line);
+    // Keeps what the user set up for the next run (UserSettings).
+    void SaveUserSettings() const;
     std::optional<std::int32_t> SampleRate() const;
     std::int16_t Channels() const;
     // Creates the "file" subfolder when missing and the file at path when missing, leaving an

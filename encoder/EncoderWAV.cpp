@@ -166,18 +166,38 @@ std::int32_t EncoderWAV::SelectFormat(std::int32_t samplerate, std::int16_t Chan
         choice->record.size() > FormatBufferSize) {
         return 11;
     }
+    useChoice(source, choice->record, choice->tagName, choice->text);
+    return 0;
+}
+
+bool EncoderWAV::RestoreFormat(std::int32_t samplerate, std::int16_t Channels,
+                               std::span<const std::uint8_t> record) {
+    const auto source = platform::WaveFormat::pcm(samplerate, Channels, 16).bytes();
+    for (const auto& f : acm_.convertibleFormats(source)) {
+        if (std::ranges::equal(f.record, record) &&
+            f.record.size() >= platform::WaveFormat::RecordSize &&
+            f.record.size() <= FormatBufferSize) {
+            useChoice(source, f.record, f.tagName, f.text);
+            return true;
+        }
+    }
+    return false;
+}
+
+void EncoderWAV::useChoice(std::span<const std::uint8_t> source,
+                           std::span<const std::uint8_t> record, const std::string& tagName,
+                           const std::string& text) {
     // The chosen record at the start of a zeroed buffer of the full size, over the source
     // record the buffer was offered with.
     std::vector<std::uint8_t> buffer(FormatBufferSize, 0);
     std::memcpy(buffer.data(), source.data(), source.size());
-    std::memcpy(buffer.data(), choice->record.data(), choice->record.size());
+    std::memcpy(buffer.data(), record.data(), record.size());
     // The extra size is an unsigned 16-bit field: 18 + n stays within the buffer for any n.
     const std::int32_t extraSize = buffer[16] | (buffer[17] << 8);
     outputFormat_ = std::move(buffer);
     outputFormatLength_ = static_cast<std::int32_t>(platform::WaveFormat::RecordSize) + extraSize;
-    formatID_ = chooserText(choice->text, FormatTextChars);
-    formatTag_ = chooserText(choice->tagName, FormatTagChars);
-    return 0;
+    formatID_ = chooserText(text, FormatTextChars);
+    formatTag_ = chooserText(tagName, FormatTagChars);
 }
 
 std::string EncoderWAV::Encoder_Description() const {

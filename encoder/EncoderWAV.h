@@ -74,6 +74,12 @@ public:
     // type name FormatTag and its text FormatID; 11: cancelled or failed, nothing changed.
     std::int32_t SelectFormat(std::int32_t samplerate, std::int16_t Channels, QWidget* hwndOwner,
                               const std::string& Title);
+    // Makes record the output format, with its type name and text, as a choice of it in the
+    // chooser would; only when it is among the formats the 16-bit PCM of samplerate and
+    // Channels converts into. False, nothing changed, otherwise (a remembered format that
+    // no longer fits, or bytes that are no format at all).
+    bool RestoreFormat(std::int32_t samplerate, std::int16_t Channels,
+                       std::span<const std::uint8_t> record);
 
     std::string Encoder_Description() const;
     std::string Encoder_Extension() const;
@@ -113,6 +119,9 @@ private:
     EncoderWAV(std::unique_ptr<platform::AcmService> ownedAcm, platform::AcmService* acm,
                std::unique_ptr<platform::FormatChooser> ownedChooser,
                platform::FormatChooser* chooser);
+    // Makes record (of at least the record size, at most the buffer's) the output format.
+    void useChoice(std::span<const std::uint8_t> source, std::span<const std::uint8_t> record,
+                   const std::string& tagName, const std::string& text);
     void writeWaveHeader();
     // The header's two size fields for the audio kept so far, in whole blocks.
     void writeSizes();

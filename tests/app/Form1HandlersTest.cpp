@@ -1,6 +1,7 @@
 #include "Form1Fixture.h"
 
 #include "app/SaveFileDialog.h"
+#include "app/UserSettings.h"
 #include "dsp/clsDSP.h"
 #include "platform/acm/AcmFormats.h"
 #include "platform/acm/WaveFormat.h"
@@ -264,3 +265,70 @@ TEST_F(Form1Handlers, DeviceListIsReadAgainWhenItOpens) {
 }
 
 } // namespace
+
+// The next start finds the set-up of the last run: the device (by its server name), the
+// typed rate, mono, the format chosen, the effects and where the window stood; nothing opens
+// the chooser at start. A damaged file gives the defaults.
+TEST_F(Form1Handlers, TheNextStartRemembersTheSetUpAndADamagedFileGivesTheDefaults) {
+    const QString file = dir.filePath(QStringLiteral("config/Vocarn/Vocarn.conf"));
+    UserSettings::SetFile(file);
+    struct KeepNothingAfter {
+        ~KeepNothingAfter() { UserSettings::SetFile(QString()); }
+    } keepNothingAfter;
+    QString format;
+    {
+        auto form = Open();
+        PickDevice(*form, 1);
+        control<QComboBox>(*form, "cboSamplerate")->setCurrentText(QStringLiteral("22050"));
+        chooser.pick = [](const std::vector<platform::AcmFormatChoice>& formats)
+            -> std::optional<platform::FormatChooser::Choice> {
+            for (const auto& f : formats) {
+                if (f.tagName == "IMA ADPCM" && f.text == "22,050 Hz, 4 Bit, Mono") {
+                    return platform::FormatChooser::Choice{f.record, f.tagName, f.text};
+                }
+            }
+            return std::nullopt;
+        };
+        control<QCheckBox>(*form, "chkStereo")->click();
+        format = Text(*form, "txtWAVFmt");
+        ASSERT_TRUE(format.startsWith(QStringLiteral("IMA ADPCM - 22,050 Hz")))
+            << format.toStdString();
+        control<QCheckBox>(*form, "chkFX_0")->click();
+        control<QCheckBox>(*form, "chkFX_3")->click();
+        form->Effects().setEchoLength(250);
+        form->Effects().setEqualizerBandGainDB(2, 5.0f);
+        form->move(30, 40);
+    }
+    const std::size_t openings = chooser.openings.size();
+    {
+        auto form = Open();
+        EXPECT_EQ(control<QComboBox>(*form, "cboDev")->currentIndex(), 1);
+        EXPECT_EQ(form->Recorder().SelectedDevice(), 1);
+        EXPECT_EQ(control<QComboBox>(*form, "cboSamplerate")->currentText(), "22050");
+        EXPECT_FALSE(control<QCheckBox>(*form, "chkStereo")->isChecked());
+        EXPECT_EQ(Text(*form, "txtWAVFmt"), format);
+        EXPECT_TRUE(control<QCheckBox>(*form, "chkFX_0")->isChecked());
+        EXPECT_TRUE(control<QCheckBox>(*form, "chkFX_3")->isChecked());
+        EXPECT_EQ(form->Effects().EffectsUsed(), 1 | 8);
+        EXPECT_EQ(form->Effects().EchoLength(), 250);
+        EXPECT_EQ(form->Effects().EqualizerBandGainDB(2), 5.0f);
+        EXPECT_EQ(form->Effects().Channels(), 1);
+        EXPECT_EQ(form->pos(), QPoint(30, 40));
+        EXPECT_EQ(chooser.openings.size(), openings) << "the start opens no chooser";
+    }
+
+    QFile damaged(file);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damaged.write(QByteArray("[output]\nrate=4x1\nchannels=7\nformat=zz\n[effects]\nused=99\n"
+                             "echoLength=-3\nband2=nan\n[input]\ndevice=gone\n\x01\xff[\n"));
+    damaged.close();
+    auto form = Open();
+    EXPECT_EQ(control<QComboBox>(*form, "cboDev")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(*form, "cboSamplerate")->currentText(), "44100");
+    EXPECT_TRUE(control<QCheckBox>(*form, "chkStereo")->isChecked());
+    EXPECT_EQ(form->Effects().EffectsUsed(), 0);
+    EXPECT_EQ(form->Effects().EchoLength(), 100);
+    EXPECT_EQ(form->Effects().EqualizerBandGainDB(2), 0.0f);
+    EXPECT_TRUE(Text(*form, "txtWAVFmt").startsWith(QStringLiteral("PCM")));
+    EXPECT_TRUE(messages.messages.empty());
+}

@@ -54,6 +54,8 @@ protected:
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Settings kept for the next start stay in the test's own folder.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         if (record) {
             env.insert(QStringLiteral("VOCARN_TEST_AUTORECORD"), monitor);
         } else {
