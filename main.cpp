@@ -64,7 +64,12 @@ int main(int argc, char* argv[]) {
     // Declared last, so the window (and the capture engine in it) goes before the services.
     // The program ends when this window closes (Form1 keeps that rule).
     Form1 form(windows, waveIn, programFolder);
-    instance.setOnActivated([&form] {
+    instance.setOnActivated([&form](const QString& token) {
+        // On Wayland a program may come to the front only with a token the desktop issued:
+        // the later start's, which Qt hands to the desktop when the window asks to be active.
+        if (!token.isEmpty()) {
+            qputenv("XDG_ACTIVATION_TOKEN", token.toLatin1());
+        }
         form.showNormal();
         form.raise();
         form.activateWindow();

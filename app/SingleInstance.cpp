@@ -7,8 +7,30 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <QTimer>
+
 #include <algorithm>
 #include <utility>
+
+namespace {
+
+// Tokens are short printable texts; anything longer or otherwise is not one.
+constexpr qint64 kMaxToken = 1024;
+
+QString Token(const QByteArray& sent) {
+    const QByteArray line = sent.left(sent.indexOf('\n') < 0 ? sent.size() : sent.indexOf('\n'));
+    if (line.size() > kMaxToken) {
+        return QString();
+    }
+    for (const char c : line) {
+        if (c <= ' ' || c > '~') {
+            return QString();
+        }
+    }
+    return QString::fromLatin1(line);
+}
+
+} // namespace
 
 SingleInstance::SingleInstance(const QString& programFolder)
     : name_(ServerName(programFolder)),
@@ -17,11 +39,21 @@ SingleInstance::SingleInstance(const QString& programFolder)
     lock_.setStaleLockTime(0);
     QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
-            peer->disconnectFromServer();
-            peer->deleteLater();
-            if (onActivated_) {
-                onActivated_();
+            // The later start sends its token and hangs up; one that says nothing within two
+            // seconds is cut off, and the window comes forward all the same.
+            const auto answer = [this, peer] {
+                const QString token = Token(peer->read(kMaxToken + 1));
+                peer->deleteLater();
+                if (onActivated_) {
+                    onActivated_(token);
+                }
+            };
+            if (peer->state() == QLocalSocket::UnconnectedState) {
+                answer();
+                continue;
             }
+            QObject::connect(peer, &QLocalSocket::disconnected, peer, answer);
+            QTimer::singleShot(2000, peer, [peer] { peer->abort(); });
         }
     });
 }
@@ -33,7 +65,7 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-void SingleInstance::setOnActivated(std::function<void()> onActivated) {
+void SingleInstance::setOnActivated(std::function<void(const QString& token)> onActivated) {
     onActivated_ = std::move(onActivated);
 }
 
@@ -57,7 +89,12 @@ bool SingleInstance::Acquire() {
         socket.connectToServer(name_);
         if (socket.waitForConnected(
                 static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+            socket.write(qgetenv("XDG_ACTIVATION_TOKEN").left(kMaxToken) + '\n');
+            socket.waitForBytesWritten(1000);
             socket.disconnectFromServer();
+            if (socket.state() != QLocalSocket::UnconnectedState) {
+                socket.waitForDisconnected(1000);
+            }
             break;
         }
         QThread::msleep(50);

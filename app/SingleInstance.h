@@ -10,7 +10,9 @@
 //
 // The first start takes the lock file "vocarn.lock" in the program's folder and listens on a
 // local socket named after the folder. A later start finds the lock held, connects to that
-// socket (which asks the running copy to come to the front) and is told to exit. A lock left
+// socket, sends its activation token (XDG_ACTIVATION_TOKEN, which a Wayland desktop gives
+// the program it launches; empty elsewhere) as one line, which asks the running copy to
+// come to the front with it, and is told to exit. A lock left
 // by a copy that died (a kill, a crash) is stale: its process is gone, and the next start
 // takes it over.
 class SingleInstance {
@@ -29,8 +31,8 @@ public:
     static QString ServerName(const QString& programFolder);
 
     // Runs on the user-interface thread whenever a later start on the same folder asks this
-    // copy to come to the front.
-    void setOnActivated(std::function<void()> onActivated);
+    // copy to come to the front, with that start's activation token (empty when it had none).
+    void setOnActivated(std::function<void(const QString& token)> onActivated);
 
 private:
     void Listen();
@@ -38,5 +40,5 @@ private:
     const QString name_;
     QLockFile lock_;
     QLocalServer server_;
-    std::function<void()> onActivated_;
+    std::function<void(const QString& token)> onActivated_;
 };

@@ -19,11 +19,11 @@ class clsDSP;
 class UserSettings {
 public:
     struct Values {
-        QString device;         // the source's server name; empty: none
-        QString line;           // the line's name
+        QString device; // the source's server name; empty: none
+        QString line;   // the line's name
         QString rate = QStringLiteral("44100");
         bool stereo = true;
-        QByteArray format;      // the output format record; empty: the default
+        QByteArray format; // the output format record; empty: the default
         std::int32_t effectsUsed = 0;
         std::int32_t echoLength = 100;
         float echoAmp = 0.4f;

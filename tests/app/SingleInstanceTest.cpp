@@ -22,7 +22,11 @@ TEST(SingleInstance, SecondOnTheFolderIsRefusedAndBringsTheFirstForward) {
 
     auto first = std::make_unique<SingleInstance>(dir.path());
     int activated = 0;
-    first->setOnActivated([&] { ++activated; });
+    QStringList tokens;
+    first->setOnActivated([&](const QString& token) {
+        ++activated;
+        tokens << token;
+    });
     ASSERT_TRUE(first->Acquire());
     EXPECT_TRUE(QFile::exists(QDir(dir.path()).filePath("vocarn.lock")));
 
@@ -33,11 +37,22 @@ TEST(SingleInstance, SecondOnTheFolderIsRefusedAndBringsTheFirstForward) {
 
     // The first copy's event loop must run to answer; the second start connects from a
     // thread of its own, as a separate process would.
+    // It hands over the activation token the desktop gave it, so that the first may come
+    // forward on Wayland.
+    qputenv("XDG_ACTIVATION_TOKEN", "kwin-4711_TIME1234");
     bool refused = false;
     std::thread second([&] { refused = !SingleInstance(dir.path()).Acquire(); });
     EXPECT_TRUE(PumpUntil([&] { return activated == 1; }, 5s));
     second.join();
     EXPECT_TRUE(refused);
+    // Without a token (X11), or with one that is no token, the window comes forward all the
+    // same.
+    qputenv("XDG_ACTIVATION_TOKEN", "bad token\x01");
+    std::thread third([&] { SingleInstance(dir.path()).Acquire(); });
+    EXPECT_TRUE(PumpUntil([&] { return activated == 2; }, 5s));
+    third.join();
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+    EXPECT_EQ(tokens, QStringList({"kwin-4711_TIME1234", ""}));
 
     // Once the first ends, the folder is free again.
     first.reset();
