@@ -1,8 +1,11 @@
 #include "app/MainWindowHints.h"
 
+#include "app/TrayIcon.h"
+
 #include <QAbstractButton>
 #include <QEvent>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QShortcut>
 #include <QWidget>
 
@@ -31,6 +34,14 @@ const std::pair<const char*, const char*> kHints[] = {
     {"chkFX_1", "录音时加入周相移动效果"},
     {"chkFX_2", "录音时放大声音"},
     {"chkFX_3", "录音时用均衡器调节各频段"},
+    {"cmdPause", "暂停录音，继续时接着写入同一文件"},
+    {"chkLength", "录音达到下面的时长后自动停止"},
+    {"tmeLength", "录音时长（时:分:秒），暂停和静音的时间也算在内"},
+    {"chkStartAt", "到下面的时刻自动用所选设备和格式开始录音"},
+    {"tmeStartAt", "自动开始录音的时刻"},
+    {"chkVoice", "声控录音：只在有声音时写入文件"},
+    {"spnThreshold", "声音高于此电平（dBFS）时开始写入"},
+    {"spnHold", "静音持续这么久后暂停写入，有声音时再继续"},
     {"picFreq", "频谱"},
     {"picAmpl", "波形"},
     {"picVUL", "左声道音量"},
@@ -48,6 +59,10 @@ void MainWindowHints::Install(QWidget& window) {
 }
 
 MainWindowHints::MainWindowHints(QWidget& window) : QObject(&window) {
+    if (auto* minimise = window.findChild<QWidget*>(QStringLiteral("Command4"));
+        minimise != nullptr && !TrayIcon::SystemTrayAvailable()) {
+        minimise->setToolTip(QStringLiteral("此桌面没有系统托盘，窗口将最小化到任务栏"));
+    }
     QWidget* previous = nullptr;
     for (const auto& [name, hint] : kHints) {
         auto* control = window.findChild<QWidget*>(QString::fromLatin1(name));
@@ -57,6 +72,10 @@ MainWindowHints::MainWindowHints(QWidget& window) : QObject(&window) {
         // A tooltip set before (the minimise button's on a desktop without a tray) stays.
         if (hint != nullptr && control->toolTip().isEmpty()) {
             control->setToolTip(QString::fromUtf8(hint));
+            // A spin box's text field shows its box's tooltip.
+            for (QLineEdit* field : control->findChildren<QLineEdit*>()) {
+                field->setToolTip(control->toolTip());
+            }
         }
         if (previous != nullptr && control->focusPolicy() != Qt::NoFocus) {
             QWidget::setTabOrder(previous, control);

@@ -38,7 +38,11 @@ TrayIcon::TrayIcon(platform::WindowService& windows, QWidget& window)
         window_.show();
     });
     menu_.addSeparator();
-    menu_.addAction(QStringLiteral("退出"), &window_, [this] { window_.close(); });
+    quit_ = menu_.addAction(QStringLiteral("退出"), &window_, [this] { window_.close(); });
+    pauseItem_ = new QAction(QStringLiteral("暂停"), &menu_);
+    stopItem_ = new QAction(QStringLiteral("停止录音"), &menu_);
+    takeSeparator_ = new QAction(&menu_);
+    takeSeparator_->setSeparator(true);
 
     QIcon icon = window_.windowIcon();
     if (icon.isNull()) {
@@ -136,6 +140,24 @@ bool TrayIcon::AwaitFocusLoss() {
     wait.exec();
     awaitingFocusLoss_ = false;
     return true;
+}
+
+void TrayIcon::setTakeHandlers(std::function<void()> pauseOrContinue, std::function<void()> stop) {
+    QObject::connect(pauseItem_, &QAction::triggered, &window_,
+                     [run = std::move(pauseOrContinue)] { run(); });
+    QObject::connect(stopItem_, &QAction::triggered, &window_, [run = std::move(stop)] { run(); });
+}
+
+void TrayIcon::ShowTakeItems(bool recording, bool paused) {
+    pauseItem_->setText(paused ? QStringLiteral("继续") : QStringLiteral("暂停"));
+    const bool shown = menu_.actions().contains(pauseItem_);
+    if (recording && !shown) {
+        menu_.insertActions(quit_, {pauseItem_, stopItem_, takeSeparator_});
+    } else if (!recording && shown) {
+        menu_.removeAction(pauseItem_);
+        menu_.removeAction(stopItem_);
+        menu_.removeAction(takeSeparator_);
+    }
 }
 
 TrayIcon::MenuPopup TrayIcon::installPopup(MenuPopup popup) {

@@ -57,6 +57,12 @@ public:
     std::intptr_t WindowProc(platform::WindowHandle hWnd, std::uint32_t uMsg, std::uintptr_t wParam,
                              std::intptr_t lParam);
 
+    // While a take runs, the menu offers "暂停" (or "继续" while paused) and "停止录音" between
+    // its own two items, which keep their order; while idle it is the menu above. The
+    // handlers run the main window's pause button and stop.
+    void setTakeHandlers(std::function<void()> pauseOrContinue, std::function<void()> stop);
+    void ShowTakeItems(bool recording, bool paused);
+
     platform::WindowHandle hWnd() const { return hWnd_; }
     QSystemTrayIcon& Icon() { return icon_; }
     QMenu& Mnu_Menu() { return menu_; }
@@ -86,5 +92,10 @@ private:
     bool added_ = false;
     bool awaitingFocusLoss_ = false;
     QMenu menu_;
+    QAction* quit_ = nullptr;
+    // The take's items, in the menu only while a take runs.
+    QAction* pauseItem_ = nullptr;
+    QAction* stopItem_ = nullptr;
+    QAction* takeSeparator_ = nullptr;
     QSystemTrayIcon icon_;
 };

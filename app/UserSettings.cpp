@@ -63,6 +63,11 @@ UserSettings::Values UserSettings::Read() {
     }
     v.stereo = Whole(s, "output/channels", 1, 2, 2) == 2;
     v.format = QByteArray::fromHex(s.value(QStringLiteral("output/format")).toByteArray());
+    v.lengthOn = Whole(s, "take/lengthOn", 0, 1, 0) == 1;
+    v.lengthS = Whole(s, "take/length", 1, 86399, 3600);
+    v.voiceOn = Whole(s, "take/voiceOn", 0, 1, 0) == 1;
+    v.thresholdDb = Whole(s, "take/threshold", -90, -1, -40);
+    v.holdS = Whole(s, "take/hold", 1, 600, 2);
     v.effectsUsed = Whole(s, "effects/used", 0, 15, 0);
     v.echoLength = Whole(s, "effects/echoLength", 1, 1000, v.echoLength);
     v.echoAmp = Number(s, "effects/echoAmp", 0.1f, 0.9f, v.echoAmp);
@@ -95,6 +100,11 @@ void UserSettings::Write(const Values& v) {
     s.setValue(QStringLiteral("output/rate"), v.rate);
     s.setValue(QStringLiteral("output/channels"), v.stereo ? 2 : 1);
     s.setValue(QStringLiteral("output/format"), QString::fromLatin1(v.format.toHex()));
+    s.setValue(QStringLiteral("take/lengthOn"), v.lengthOn ? 1 : 0);
+    s.setValue(QStringLiteral("take/length"), v.lengthS);
+    s.setValue(QStringLiteral("take/voiceOn"), v.voiceOn ? 1 : 0);
+    s.setValue(QStringLiteral("take/threshold"), v.thresholdDb);
+    s.setValue(QStringLiteral("take/hold"), v.holdS);
     s.setValue(QStringLiteral("effects/used"), v.effectsUsed);
     s.setValue(QStringLiteral("effects/echoLength"), v.echoLength);
     s.setValue(QStringLiteral("effects/echoAmp"), static_cast<double>(v.echoAmp));

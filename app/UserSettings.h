@@ -12,10 +12,10 @@ class clsDSP;
 
 // What Vocarn remembers between runs: the device (by the server's name of the source) and
 // its line, the rate, stereo, the output format, the effect switches and every effect
-// setting, and where the window was. Kept in the desktop's per-user settings (an INI file
-// under $XDG_CONFIG_HOME), apart from nu.ini. Nothing is kept until SetFile names the file
-// (the program does at its start), so windows made by tests remember nothing. A damaged or
-// foreign file, or a value out of its range, reads as the default.
+// setting, the take controls (set length, voice activation), and where the window was. Kept in the
+// desktop's per-user settings (an INI file under $XDG_CONFIG_HOME), apart from nu.ini. Nothing is
+// kept until SetFile names the file (the program does at its start), so windows made by tests
+// remember nothing. A damaged or foreign file, or a value out of its range, reads as the default.
 class UserSettings {
 public:
     struct Values {
@@ -32,6 +32,13 @@ public:
         float sweepRate = 1.0f, sweepRange = 4.0f, frequency = 100.0f;
         std::array<float, 7> bandGains{};
         std::optional<QPoint> position;
+        // The take controls: the set length (on, seconds), voice activation (on, threshold
+        // in dBFS, seconds of silence).
+        bool lengthOn = false;
+        std::int32_t lengthS = 3600;
+        bool voiceOn = false;
+        std::int32_t thresholdDb = -40;
+        std::int32_t holdS = 2;
     };
 
     // The file to keep the values in; empty: keep nothing.

@@ -104,4 +104,11 @@ void DrawVU(clsDraw& vis, PictureBox& box, float level) {
     vis.DrawRect(box.hDC(), 0, 0, right, bottom, colour);
 }
 
+void DrawClipMark(clsDraw& vis, PictureBox& box) {
+    const auto width = static_cast<std::int32_t>(std::nearbyint(box.ScaleWidth()));
+    const auto bottom = static_cast<std::int32_t>(std::nearbyint(box.ScaleHeight()));
+    const std::int32_t mark = std::max(3, width / 16);
+    vis.DrawRect(box.hDC(), width - mark, 0, width, bottom, VUColor(1.0f));
+}
+
 } // namespace modDisplay

@@ -31,6 +31,10 @@ QString FormatTime(std::int32_t ms);
 // (rounded) wide and the box's height high, green at 0, amber at 0.5, red at 1.
 void DrawVU(clsDraw& vis, PictureBox& box, float level);
 
+// The clip mark over a level bar: a red strip, a sixteenth of the box wide (at least 3
+// pixels), at its right end, where full scale lies.
+void DrawClipMark(clsDraw& vis, PictureBox& box);
+
 // The bar colours: green, amber RGB(225, 168, 34), red.
 std::uint32_t VUColor(float level);
 

@@ -20,8 +20,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTime>
+#include <QTimeEdit>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -31,11 +34,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 namespace {
@@ -688,3 +693,145 @@ TEST(RecordThroughServer, SoundTheServerDropsWhileTheProgramStandsStillIsReporte
 }
 
 } // namespace
+
+// A take paused and continued on the way, with a set length: the file holds the ramp up to
+// the pause and from the continuation on, joined with no frame lost or doubled (the one jump
+// in the ramp is exactly the frames captured while paused), and it stops by itself when the
+// length has been captured, paused time included, to the frame. The ramp passes full scale
+// six times a period; the take counts every such sample it wrote and says so at the stop.
+TEST(RecordThroughServer, PausedTakeJoinsWithoutGapAndStopsAtItsSetLength) {
+    RampFeeder feeder(rampFrame);
+    ASSERT_TRUE(feeder.ok());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MessageRecorder messages;
+    KeptLog log;
+    platform::WindowService windows;
+    platform::PulseWaveIn waveIn;
+    ScriptedChooser chooser; // 16-bit PCM at 44100 Hz stereo
+    Form1 form(windows, waveIn, dir.path(), chooser);
+    ASSERT_TRUE(ChooseSource(form, feeder.Source()));
+    form.findChild<QCheckBox*>("chkLength")->setChecked(true);
+    form.findChild<QTimeEdit*>("tmeLength")->setTime(QTime(0, 0, 4));
+    auto* cmdPause = form.findChild<QPushButton*>("cmdPause");
+    auto* time = form.findChild<QLabel*>("sbarTime");
+    EXPECT_FALSE(cmdPause->isEnabled());
+
+    form.findChild<QPushButton*>("cmdDo")->click();
+    ASSERT_TRUE(form.Recorder().IsRecording());
+    feeder.Start();
+    PumpFor(1200ms);
+    cmdPause->click();
+    EXPECT_EQ(cmdPause->text(), QStringLiteral("继续"));
+    const QString pausedAt = time->text();
+    EXPECT_TRUE(pausedAt.contains(QStringLiteral("已暂停"))) << pausedAt.toStdString();
+    PumpFor(700ms);
+    EXPECT_EQ(time->text(), pausedAt) << "the time stands while paused";
+    cmdPause->click();
+    EXPECT_TRUE(PumpUntil([&] { return !form.Recorder().IsRecording(); }, 6000ms));
+    feeder.Stop();
+    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_TRUE(form.findChild<QStatusBar*>("sbar")->currentMessage().startsWith(
+        QStringLiteral("已到设定时长")));
+
+    const std::vector<std::int16_t> samples = ReadBack(form.strLastFile(), 44100, 2);
+    const std::uint64_t paused = form.CurrentTake().PausedFrames();
+    EXPECT_GT(paused, 44100u / 2);
+    EXPECT_EQ(samples.size() / 2, 4u * 44100 - paused) << "the set length, to the frame";
+    const RampBreaks breaks = FindBreaks(samples, false);
+    EXPECT_TRUE(breaks.wellFormed);
+    EXPECT_EQ(breaks.jumps, 1u);
+    EXPECT_EQ(breaks.skipped, paused % 65536) << "no frame lost or doubled at the joint";
+
+    const auto full = static_cast<std::uint64_t>(std::count_if(
+        samples.begin(), samples.end(), [](std::int16_t s) { return s >= 32767 || s <= -32767; }));
+    EXPECT_GE(full, 6u) << "the ramp passes full scale at least once";
+    EXPECT_EQ(form.CurrentTake().ClippedSamples(), full);
+    const QString clipped = QStringLiteral("%1 个采样削波").arg(full);
+    EXPECT_TRUE(form.findChild<QStatusBar*>("sbar")->currentMessage().contains(clipped));
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].find(std::to_string(full) + " samples clipped"), std::string::npos);
+}
+
+// Voice activation at -40 dBFS with 1 s of hold: two bursts of sound, each starting with
+// 0.1 s below the threshold, among 5.5 s of silence. The file holds both bursts whole, their
+// quiet starts kept by the pre-roll, and little more than the hold of the silence; the
+// status bar says whether the take waits or writes.
+constexpr std::uint32_t kBurstA = 44100;     // frames 1.0 .. 2.0 s
+constexpr std::uint32_t kBurstB = 5 * 44100; // frames 5.0 .. 6.0 s
+constexpr std::uint32_t kQuiet = 4410;       // the first 0.1 s of a burst, below -40 dBFS
+
+std::array<std::int16_t, 2> burstFrame(std::uint32_t k) {
+    const bool inBurst =
+        (k >= kBurstA && k < kBurstA + 44100) || (k >= kBurstB && k < kBurstB + 44100);
+    if (!inBurst) {
+        return {0, 0};
+    }
+    const std::uint32_t start = k < kBurstB ? kBurstA : kBurstB;
+    if (k - start < kQuiet) {
+        return {static_cast<std::int16_t>(1 + (k & 0xFF)),
+                static_cast<std::int16_t>(1 + ((k >> 8) & 0xFF))};
+    }
+    return {static_cast<std::int16_t>(4096 + (k & 0x3FFF)),
+            static_cast<std::int16_t>(4096 + ((k >> 14) & 0xFFF))};
+}
+
+TEST(RecordThroughServer, VoiceActivatedTakeHoldsTheBurstsWithTheirPreRoll) {
+    RampFeeder feeder(burstFrame);
+    ASSERT_TRUE(feeder.ok());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MessageRecorder messages;
+    platform::WindowService windows;
+    platform::PulseWaveIn waveIn;
+    ScriptedChooser chooser;
+    Form1 form(windows, waveIn, dir.path(), chooser);
+    ASSERT_TRUE(ChooseSource(form, feeder.Source()));
+    form.findChild<QCheckBox*>("chkVoice")->setChecked(true);
+    form.findChild<QSpinBox*>("spnThreshold")->setValue(-40);
+    form.findChild<QSpinBox*>("spnHold")->setValue(1);
+    auto* time = form.findChild<QLabel*>("sbarTime");
+
+    form.findChild<QPushButton*>("cmdDo")->click();
+    ASSERT_TRUE(form.Recorder().IsRecording());
+    feeder.Start(7 * 44100);
+    PumpFor(600ms);
+    EXPECT_TRUE(time->text().contains(QStringLiteral("等待声音"))) << time->text().toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return form.CurrentTake().VoiceWriting(); }, 3000ms));
+    PumpFor(100ms);
+    EXPECT_TRUE(time->text().contains(QStringLiteral("录音中"))) << time->text().toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return feeder.Written() >= 7 * 44100; }, 9000ms));
+    PumpFor(500ms);
+    form.findChild<QPushButton*>("cmdDo")->click();
+    feeder.Stop();
+    EXPECT_TRUE(messages.messages.empty());
+
+    const std::vector<std::int16_t> samples = ReadBack(form.strLastFile(), 44100, 2);
+    // Every sound frame of both bursts, in order, and between them only silence.
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t k = 0; k < 7 * 44100; ++k) {
+        if (burstFrame(k)[0] != 0) {
+            expected.push_back(k);
+        }
+    }
+    std::size_t next = 0;
+    std::size_t silent = 0;
+    for (std::size_t f = 0; f < samples.size() / 2; ++f) {
+        const std::array<std::int16_t, 2> frame = {samples[2 * f], samples[2 * f + 1]};
+        if (frame[0] == 0 && frame[1] == 0) {
+            ++silent;
+            continue;
+        }
+        ASSERT_LT(next, expected.size()) << "sound after both bursts at frame " << f;
+        ASSERT_EQ(frame, burstFrame(expected[next])) << "frame " << f << " of the file";
+        ++next;
+    }
+    EXPECT_EQ(next, expected.size()) << "both bursts whole";
+    // Per burst: the pre-roll's 0.2 s of silence before the quiet start, and the hold after
+    // it, within two capture blocks; the source had 5.5 s of silence and more.
+    const double silentS = silent / 44100.0;
+    EXPECT_GT(silentS, 2 * 1.0);
+    EXPECT_LT(silentS, 2 * (0.2 + 1.0 + 2 * 0.058) + 0.01);
+    std::printf("voice-activated take: %.3f s of sound, %.3f s of silence in the file\n",
+                next / 44100.0, silentS);
+}
