@@ -61,8 +61,8 @@ void InputPicker::cboDev_Click() {
         // No device is selected now, so none is shown either: a start would otherwise
         // record from another device than the one in the list.
         w_.cboDev.setCurrentIndex(-1);
-        platform::MsgBox(w_.cboDev.window(), QStringLiteral("没有找到设备！"), platform::MessageIcon::Warning,
-                         kAppTitle);
+        platform::MsgBox(w_.cboDev.window(), QStringLiteral("没有找到设备！"),
+                         platform::MessageIcon::Warning, kAppTitle);
         return;
     }
     FillMixerLines();
@@ -144,4 +144,3 @@ void InputPicker::ShowVolume(std::int32_t volume) {
     // The percentage the desktop's mixer shows for the volume.
     w_.lblVolPer.setText(QString::number(platform::VolumePercent(volume)) + QStringLiteral("%"));
 }
-

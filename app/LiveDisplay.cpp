@@ -29,8 +29,8 @@ double FileLength(const QByteArray& path) {
 } // namespace
 
 LiveDisplay::LiveDisplay(Boxes boxes)
-    : boxes_(boxes), clsVis(std::make_unique<clsDraw>()),
-      clsSmoothL(std::make_unique<clsSmooth>()), clsSmoothR(std::make_unique<clsSmooth>()) {
+    : boxes_(boxes), clsVis(std::make_unique<clsDraw>()), clsSmoothL(std::make_unique<clsSmooth>()),
+      clsSmoothR(std::make_unique<clsSmooth>()) {
     clsSmoothL->SmoothNew(3);
     clsSmoothR->SmoothNew(3);
     clock_.start();
@@ -113,7 +113,7 @@ void LiveDisplay::ShowTexts(Take& take, const QString& path) {
         const double size = FileLength(sizePathBytes_);
         if (shownSize_ != size) {
             sbarSize->setText(QStringLiteral("文件大小: ") +
-                                    modDisplay::FormatSize(size, QString()));
+                              modDisplay::FormatSize(size, QString()));
             shownSize_ = size;
         }
     }
@@ -125,8 +125,8 @@ void LiveDisplay::ShowTexts(Take& take, const QString& path) {
                                     : QStringLiteral(" (声控: 等待声音)");
     }
     if (shownElapsedMS_ != take.lngElapsedMS() || state != shownState_) {
-        sbarTime->setText(QStringLiteral("时间: ") +
-                                modDisplay::FormatTime(take.lngElapsedMS()) + state);
+        sbarTime->setText(QStringLiteral("时间: ") + modDisplay::FormatTime(take.lngElapsedMS()) +
+                          state);
         shownElapsedMS_ = take.lngElapsedMS();
         shownState_ = state;
     }

@@ -25,9 +25,9 @@ void MainWindowLooks::Apply(QWidget& window) {
     const std::uint32_t faceRGB = modDraw::RGB(static_cast<std::uint32_t>(face.red()),
                                                static_cast<std::uint32_t>(face.green()),
                                                static_cast<std::uint32_t>(face.blue()));
-    for (const auto& [name, colour] : {std::pair{"picFreq", modDraw::RGB(0, 0, 0)},
-                                       std::pair{"picAmpl", modDraw::RGB(0, 0, 0)},
-                                       std::pair{"picVUL", faceRGB}, std::pair{"picVUR", faceRGB}}) {
+    for (const auto& [name, colour] :
+         {std::pair{"picFreq", modDraw::RGB(0, 0, 0)}, std::pair{"picAmpl", modDraw::RGB(0, 0, 0)},
+          std::pair{"picVUL", faceRGB}, std::pair{"picVUR", faceRGB}}) {
         if (auto* pic = window.findChild<PictureBox*>(QString::fromLatin1(name))) {
             pic->setBackColor(colour);
         }

@@ -50,8 +50,7 @@ std::optional<VoiceActivation> RecordingControls::Voice() const {
     if (!w_.chkVoice.isChecked()) {
         return std::nullopt;
     }
-    return VoiceActivation{static_cast<double>(w_.spnThreshold.value()),
-                           w_.spnHold.value() * 1000};
+    return VoiceActivation{static_cast<double>(w_.spnThreshold.value()), w_.spnHold.value() * 1000};
 }
 
 void RecordingControls::ShowTake(bool recording, bool paused) {

@@ -15,18 +15,17 @@ SampleRateBox::SampleRateBox(QComboBox& box) : QObject(&box), box_(box) {
     box_.lineEdit()->installEventFilter(this);
     // Text put in by other means than a typed key (the context menu's paste, the mouse's
     // selection paste) keeps only what the rate filter lets through: up to five digits.
-    connect(box_.lineEdit(), &QLineEdit::textEdited, this,
-            [this](const QString& text) {
-                QString digits;
-                for (const QChar c : text) {
-                    if (c >= u'0' && c <= u'9' && digits.size() < 5) {
-                        digits += c;
-                    }
-                }
-                if (digits != text) {
-                    box_.lineEdit()->setText(digits);
-                }
-            });
+    connect(box_.lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        QString digits;
+        for (const QChar c : text) {
+            if (c >= u'0' && c <= u'9' && digits.size() < 5) {
+                digits += c;
+            }
+        }
+        if (digits != text) {
+            box_.lineEdit()->setText(digits);
+        }
+    });
 }
 
 bool SampleRateBox::cboSamplerate_KeyPress(QChar character) const {
@@ -41,8 +40,7 @@ bool SampleRateBox::cboSamplerate_KeyPress(QChar character) const {
 }
 
 bool SampleRateBox::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        (watched == &box_ || watched == box_.lineEdit())) {
+    if (event->type() == QEvent::KeyPress && (watched == &box_ || watched == box_.lineEdit())) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->matches(QKeySequence::Paste)) {
             return true;
@@ -74,4 +72,3 @@ std::optional<std::int32_t> SampleRateBox::Rate() const {
     }
     return rate;
 }
-

@@ -71,12 +71,12 @@ Take::StartResult Take::Start(const QString& path, std::int32_t rate, std::int16
     // stereo) a capture block holds one second instead of its usual 10240 bytes.
     recorder_.setBufferSize(std::min(kCaptureBlockBytes, lngBytesPerSec_));
     capturedBytes_ = pausedBytes_ = clipped_ = 0;
-    limitBytes_ = lengthLimitMS_ ? static_cast<std::uint64_t>(std::llround(
-                                       static_cast<double>(std::max<std::int64_t>(
-                                           *lengthLimitMS_, 1)) *
-                                       rate / 1000.0)) *
-                                       blockAlign()
-                                 : 0;
+    limitBytes_ = lengthLimitMS_
+                      ? static_cast<std::uint64_t>(std::llround(
+                            static_cast<double>(std::max<std::int64_t>(*lengthLimitMS_, 1)) * rate /
+                            1000.0)) *
+                            blockAlign()
+                      : 0;
     if (voice_) {
         gate_.Setup(rate, channels, voice_->thresholdDb, voice_->holdMS);
     }
@@ -247,7 +247,8 @@ bool Take::Write(std::span<const std::int16_t> samples) {
     if (encoder_.WouldExceedLimit(length) && !ContinueInNextFile()) {
         return false;
     }
-    clipped_ += static_cast<std::uint64_t>(std::count_if(samples.begin(), samples.end(), FullScale));
+    clipped_ +=
+        static_cast<std::uint64_t>(std::count_if(samples.begin(), samples.end(), FullScale));
     std::int32_t buffer_used = 0;
     const std::int32_t result = encoder_.Encoder_Encode(
         reinterpret_cast<const std::uint8_t*>(samples.data()), length, buffer_used);
@@ -290,9 +291,8 @@ void Take::MakeReport() {
         return;
     }
     const auto seconds = [this](std::uint64_t bytes) {
-        return QString::number(static_cast<double>(bytes) /
-                                   (static_cast<double>(rate_) * channels_ * 2),
-                               'f', 3);
+        return QString::number(
+            static_cast<double>(bytes) / (static_cast<double>(rate_) * channels_ * 2), 'f', 3);
     };
     QStringList shown;
     QStringList logged;
@@ -316,6 +316,7 @@ void Take::MakeReport() {
         return;
     }
     report_ = shown.join(QStringLiteral("；"));
-    platform::LogError(
-        QStringLiteral("%1: %2").arg(strLastFile_, logged.join(QStringLiteral("; "))).toStdString());
+    platform::LogError(QStringLiteral("%1: %2")
+                           .arg(strLastFile_, logged.join(QStringLiteral("; ")))
+                           .toStdString());
 }

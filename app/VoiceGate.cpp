@@ -49,7 +49,8 @@ VoiceGate::Pass VoiceGate::Block(std::span<const std::int16_t> samples) {
     // The kept samples, oldest first: from the oldest one to the ring's end, then from its
     // start. The ring is empty afterwards; its samples stay where they are until the next
     // block is kept.
-    const std::size_t oldest = (head_ + ring_.size() - kept_) % std::max<std::size_t>(ring_.size(), 1);
+    const std::size_t oldest =
+        (head_ + ring_.size() - kept_) % std::max<std::size_t>(ring_.size(), 1);
     const std::size_t first = std::min(kept_, ring_.size() - oldest);
     pass.parts[0] = std::span<const std::int16_t>(ring_).subspan(oldest, first);
     pass.parts[1] = std::span<const std::int16_t>(ring_).first(kept_ - first);

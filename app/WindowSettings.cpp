@@ -42,7 +42,8 @@ void WindowSettings::Restore(Form1& form, const UserSettings::Values& remembered
     if (onScreen) {
         form.move(*remembered.position);
     } else if (const QScreen* screen = form.screen()) {
-        form.move(screen->availableGeometry().center() - form.frameGeometry().center() + form.pos());
+        form.move(screen->availableGeometry().center() - form.frameGeometry().center() +
+                  form.pos());
     }
     if (!UserSettings::File().isEmpty()) {
         form.ui.chkLength->setChecked(remembered.lengthOn);
@@ -54,7 +55,8 @@ void WindowSettings::Restore(Form1& form, const UserSettings::Values& remembered
 }
 
 void WindowSettings::Save(const Form1& form) {
-    if (UserSettings::File().isEmpty() || !form.clsEffects || !form.clsRecorder || !form.clsEncoder) {
+    if (UserSettings::File().isEmpty() || !form.clsEffects || !form.clsRecorder ||
+        !form.clsEncoder) {
         return;
     }
     UserSettings::Values v;

@@ -9,6 +9,8 @@
 //   program_bench record S TEXT   record_cpu_per_s: processor seconds per second of audio
 //                                 while recording S s from the first device whose name
 //                                 holds TEXT, 44100 Hz stereo; peak_rss_mb; audio_s
+//   program_bench record-hidden S TEXT  the same with the window hidden once the take runs,
+//                                 as it is in the tray
 #include "ProcessUsage.h"
 
 #include "app/Form1.h"
@@ -48,7 +50,8 @@ protected:
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: program_bench show | idle SECONDS | record SECONDS TEXT\n");
+    std::fprintf(stderr,
+                 "usage: program_bench show | idle SECONDS | record[-hidden] SECONDS TEXT\n");
     return 2;
 }
 
@@ -59,8 +62,9 @@ int main(int argc, char* argv[]) {
         return usage();
     }
     const std::string mode = argv[1];
-    if ((mode == "idle" && argc != 3) || (mode == "record" && argc != 4) ||
-        (mode != "show" && mode != "idle" && mode != "record")) {
+    const bool hidden = mode == "record-hidden";
+    if ((mode == "idle" && argc != 3) || ((mode == "record" || hidden) && argc != 4) ||
+        (mode != "show" && mode != "idle" && mode != "record" && !hidden)) {
         return usage();
     }
     QApplication app(argc, argv);
@@ -116,6 +120,9 @@ int main(int argc, char* argv[]) {
     QTimer::singleShot(kSettleMs, &app, [&] {
         cpu0 = processusage::CpuSeconds();
         cmdDo->click();
+        if (hidden) {
+            form.hide();
+        }
         if (!form.Recorder().IsRecording()) {
             std::fprintf(stderr, "the recording did not start\n");
             status = 1;

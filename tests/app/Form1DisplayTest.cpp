@@ -114,6 +114,15 @@ TEST_F(Form1Display, TheTimerRunsOnlyWhileRecordingAndEveryStopLeavesTheIdleText
     }
     ASSERT_TRUE(PumpUntil([&] { return TimeText(*form) == QStringLiteral("时间: 0:01"); }));
     EXPECT_FALSE(PreviewEnabled(*form));
+    // Nothing of a hidden or minimised window is seen: the timer sleeps until it shows.
+    form->hide();
+    EXPECT_FALSE(timer->isActive());
+    form->show();
+    EXPECT_TRUE(timer->isActive());
+    form->showMinimized();
+    EXPECT_FALSE(timer->isActive());
+    form->showNormal();
+    EXPECT_TRUE(timer->isActive());
     Click(*form, "cmdDo");
     ASSERT_TRUE(PumpUntil(idle)) << "after the button";
 

@@ -1,3 +1,4 @@
+#include "EventPump.h"
 #include "Form1Fixture.h"
 
 #include "app/SaveFileDialog.h"
@@ -14,7 +15,10 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
+#include <QTime>
+#include <QTimeEdit>
 
 #include <algorithm>
 #include <deque>
@@ -264,6 +268,36 @@ TEST_F(Form1Handlers, DeviceListIsReadAgainWhenItOpens) {
     EXPECT_EQ(messages.messages[0].text, QStringLiteral("没有选择硬件设备!"));
 }
 
+// A start set for a clock time starts the take then, once, on the chosen device; when that
+// device is gone by then, the start says so and nothing records from another device.
+TEST_F(Form1Handlers, TimedStartRecordsThePickedDeviceOnceOrSaysItIsGone) {
+    auto form = Open();
+    PickDevice(*form, 1);
+    auto* startAt = control<QCheckBox>(*form, "chkStartAt");
+    const auto armFor = [&](int seconds) {
+        control<QTimeEdit>(*form, "tmeStartAt")->setTime(QTime::currentTime().addSecs(seconds));
+        startAt->setChecked(true);
+    };
+    armFor(2);
+    PumpFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(form->Recorder().IsRecording()) << "not before its time";
+    ASSERT_TRUE(
+        PumpUntil([&] { return form->Recorder().IsRecording(); }, std::chrono::milliseconds(4000)));
+    EXPECT_FALSE(startAt->isChecked()) << "a timed start happens once";
+    EXPECT_NE(std::find(waveIn.log.begin(), waveIn.log.end(), "open 1 44100 2 4 176400"),
+              waveIn.log.end());
+    Click(*form, "cmdDo");
+
+    armFor(2);
+    waveIn.devices = {"Scripted microphone"}; // the line-in is unplugged meanwhile
+    waveIn.log.clear();
+    ASSERT_TRUE(
+        PumpUntil([&] { return !messages.messages.empty(); }, std::chrono::milliseconds(4000)));
+    EXPECT_EQ(messages.messages[0].text, QStringLiteral("所选录音设备已不存在，请重新选择!"));
+    EXPECT_FALSE(form->Recorder().IsRecording());
+    EXPECT_EQ(std::count(waveIn.log.begin(), waveIn.log.end(), "start"), 0);
+}
+
 } // namespace
 
 // The next start finds the set-up of the last run: the device (by its server name), the
@@ -298,6 +332,9 @@ TEST_F(Form1Handlers, TheNextStartRemembersTheSetUpAndADamagedFileGivesTheDefaul
         form->Effects().setEchoLength(250);
         form->Effects().setEqualizerBandGainDB(2, 5.0f);
         form->move(30, 40);
+        control<QCheckBox>(*form, "chkVoice")->click();
+        control<QSpinBox>(*form, "spnThreshold")->setValue(-33);
+        control<QTimeEdit>(*form, "tmeLength")->setTime(QTime(2, 5, 7));
     }
     const std::size_t openings = chooser.openings.size();
     {
@@ -314,6 +351,10 @@ TEST_F(Form1Handlers, TheNextStartRemembersTheSetUpAndADamagedFileGivesTheDefaul
         EXPECT_EQ(form->Effects().EqualizerBandGainDB(2), 5.0f);
         EXPECT_EQ(form->Effects().Channels(), 1);
         EXPECT_EQ(form->pos(), QPoint(30, 40));
+        EXPECT_TRUE(control<QCheckBox>(*form, "chkVoice")->isChecked());
+        EXPECT_EQ(control<QSpinBox>(*form, "spnThreshold")->value(), -33);
+        EXPECT_FALSE(control<QCheckBox>(*form, "chkLength")->isChecked());
+        EXPECT_EQ(control<QTimeEdit>(*form, "tmeLength")->time(), QTime(2, 5, 7));
         EXPECT_EQ(chooser.openings.size(), openings) << "the start opens no chooser";
     }
 

@@ -207,8 +207,21 @@ TEST_F(TrayTest, QuitFromTheMenuWhileRecordingFinishesTheFile) {
     waveIn.Feed(ramp);
     ASSERT_TRUE(PumpUntil([&] { return form->lngElapsedMS() > 0; }));
 
-    // From the hidden window, as the tray is then the only way to it.
+    // From the hidden window, as the tray is then the only way to it. While a take runs the
+    // menu also pauses and stops it.
     form->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    seams.choose = QStringLiteral("暂停");
+    PostTray(windows, form->Tray().hWnd(), TrayIcon::WM_RBUTTONUP);
+    EXPECT_EQ(seams.items, QStringList({"显示Vocarn", "-", "暂停", "停止录音", "-", "退出"}));
+    EXPECT_TRUE(form->CurrentTake().IsPaused());
+    EXPECT_EQ(form->findChild<QPushButton*>(QStringLiteral("cmdPause"))->text(),
+              QStringLiteral("继续"));
+    waveIn.Feed(ramp); // captured while paused: not in the file
+    ASSERT_TRUE(PumpUntil([&] { return form->CurrentTake().PausedFrames() == 2560; }));
+    seams.items.clear();
+    seams.choose = QStringLiteral("继续");
+    PostTray(windows, form->Tray().hWnd(), TrayIcon::WM_RBUTTONUP);
+    EXPECT_FALSE(form->CurrentTake().IsPaused());
     seams.choose = QStringLiteral("退出");
     PostTray(windows, form->Tray().hWnd(), TrayIcon::WM_RBUTTONUP);
 
