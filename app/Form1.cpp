@@ -14,6 +14,7 @@
 #include "app/TrayIcon.h"
 #include "app/WindowSettings.h"
 #include "dsp/clsDSP.h"
+#include "encoder/EncoderAudioFile.h"
 #include "encoder/EncoderWAV.h"
 #include "platform/MessageBoxService.h"
 
@@ -112,8 +113,15 @@ void Form1::Form_Load() {
         chooser_ ? std::make_unique<EncoderWAV>(*chooser_) : std::make_unique<EncoderWAV>();
     clsEffects = std::make_unique<clsDSP>();
     files_ = std::make_unique<TakeFiles>(programFolder_);
-    take_ = std::make_unique<Take>(*clsRecorder, *clsEncoder, *clsEffects, *files_, *this);
-    output_ = new OutputPicker({*ui.txtFile, *ui.cmdBrowse, *ui.txtWAVFmt}, *clsEncoder, this);
+    fileEncoder_ = std::make_unique<EncoderAudioFile>();
+    take_ = std::make_unique<Take>(*clsRecorder, *clsEncoder, *fileEncoder_, *clsEffects, *files_,
+                                   *this);
+    output_ = new OutputPicker(
+        {*ui.txtFile, *ui.cmdBrowse, *ui.txtWAVFmt}, *clsEncoder, *fileEncoder_,
+        [this] {
+            return std::pair{SampleRate().value_or(0), Channels()};
+        },
+        this);
     input_ = new InputPicker({*ui.cboDev, *ui.cboRecLine, *ui.sldVol, *ui.lblVolPer}, *clsRecorder,
                              this);
     sideWindows_ = std::make_unique<SideWindows>(
@@ -162,6 +170,7 @@ void Form1::Form_Unload() {
     take_.reset();
     clsRecorder.reset();
     clsEncoder.reset();
+    fileEncoder_.reset();
     if (tray_) {
         tray_->Remove();
     }
@@ -193,7 +202,8 @@ void Form1::cboSamplerate_Click() {
     if (!blnLoaded) {
         return;
     }
-    cmdSelFmt_Click();
+    // The format chooser of a WAV take; the other types take any rate and channels.
+    output_->WavTake() ? cmdSelFmt_Click() : output_->ShowWAVFormat();
     // A rate the effects chain refuses is caught by the start; the chain keeps its rate.
     const std::optional<std::int32_t> rate = SampleRate();
     if (rate && *rate >= 1 && *rate <= kMaxSampleRate) {
@@ -205,7 +215,7 @@ void Form1::chkStereo_Click() {
     if (!blnLoaded) {
         return;
     }
-    cmdSelFmt_Click();
+    output_->WavTake() ? cmdSelFmt_Click() : output_->ShowWAVFormat();
     clsEffects->setChannels(Channels());
 }
 

@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+class EncoderAudioFile;
 class EncoderWAV;
 class InputPicker;
 class LiveDisplay;
@@ -144,6 +145,7 @@ private:
 
     std::unique_ptr<WaveInRecorder> clsRecorder;
     std::unique_ptr<EncoderWAV> clsEncoder;
+    std::unique_ptr<EncoderAudioFile> fileEncoder_; // FLAC, Ogg Opus and MP3 takes
     std::unique_ptr<clsDSP> clsEffects;
     std::unique_ptr<TakeFiles> files_;
     std::unique_ptr<Take> take_;

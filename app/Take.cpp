@@ -2,10 +2,12 @@
 
 #include "app/TakeFiles.h"
 #include "dsp/clsDSP.h"
-#include "encoder/EncoderWAV.h"
+#include "encoder/EncoderAudioFile.h"
+#include "encoder/TakeEncoder.h"
 #include "platform/EventLog.h"
 #include "platform/WaveInService.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <algorithm>
@@ -42,9 +44,10 @@ Take::EndMessage Take::MessageOf(TakeEnd why) {
     return {};
 }
 
-Take::Take(WaveInRecorder& recorder, EncoderWAV& encoder, clsDSP& effects, TakeFiles& files,
-           TakeEvents& events)
-    : recorder_(recorder), encoder_(encoder), effects_(effects), files_(files), events_(events) {
+Take::Take(WaveInRecorder& recorder, TakeEncoder& wav, TakeEncoder& files, clsDSP& effects,
+           TakeFiles& numbering, TakeEvents& events)
+    : recorder_(recorder), wav_(wav), compressed_(files), encoder_(&wav), effects_(effects),
+      files_(numbering), events_(events) {
     intBlock_.assign(1024, 0);
     recorder_.setEvents(this);
 }
@@ -61,9 +64,13 @@ Take::StartResult Take::Start(const QString& path, std::int32_t rate, std::int16
     rate_ = rate;
     channels_ = channels;
     path_ = path;
-    if (encoder_.Encoder_EncoderInit(rate, channels, path.toStdString()) != 0) {
+    // The path's extension names the type; the next numbered takes are of the same type.
+    const bool compressed = EncoderAudioFile::TypeOf(path.toStdString()).has_value();
+    encoder_ = compressed ? &compressed_ : &wav_;
+    files_.setExtension(compressed ? QFileInfo(path).suffix() : QStringLiteral("wav"));
+    if (encoder_->Encoder_EncoderInit(rate, channels, path.toStdString()) != 0) {
         lngBytesPerSec_ = 0;
-        return encoder_.OutputInUse() ? StartResult::OutputInUse : StartResult::EncoderFailed;
+        return encoder_->OutputInUse() ? StartResult::OutputInUse : StartResult::EncoderFailed;
     }
     effects_.setSamplerate(rate);
     effects_.setChannels(channels);
@@ -88,7 +95,7 @@ Take::StartResult Take::Start(const QString& path, std::int32_t rate, std::int16
     if (!recorder_.StartRecord(rate, channels)) {
         running_ = false;
         lngBytesPerSec_ = 0;
-        encoder_.Encoder_EncoderClose();
+        encoder_->Encoder_EncoderClose();
         return recorder_.StartError() == platform::MMSYSERR_BADDEVICEID
                    ? StartResult::DeviceGone
                    : StartResult::CaptureFailed;
@@ -135,7 +142,7 @@ void Take::Finish() {
     // After a failed roll-over the full file is finished already and the counter stands on
     // the file that could not be opened.
     if (end_ != TakeEnd::NextFileFailed) {
-        encoder_.Encoder_EncoderClose();
+        encoder_->Encoder_EncoderClose();
         strLastFile_ = path_;
         files_.Next();
     }
@@ -244,13 +251,13 @@ bool Take::Write(std::span<const std::int16_t> samples) {
         std::nearbyint(static_cast<double>(length) / lngBytesPerSec_ * 1000.0 + lngElapsedMS_));
     // A file at its size limit is finished and the block opens the next one, so a long take
     // goes on in numbered files without a gap.
-    if (encoder_.WouldExceedLimit(length) && !ContinueInNextFile()) {
+    if (encoder_->WouldExceedLimit(length) && !ContinueInNextFile()) {
         return false;
     }
     clipped_ +=
         static_cast<std::uint64_t>(std::count_if(samples.begin(), samples.end(), FullScale));
     std::int32_t buffer_used = 0;
-    const std::int32_t result = encoder_.Encoder_Encode(
+    const std::int32_t result = encoder_->Encoder_Encode(
         reinterpret_cast<const std::uint8_t*>(samples.data()), length, buffer_used);
     written_ = true;
     if (result == 10) {
@@ -269,11 +276,11 @@ bool Take::Write(std::span<const std::int16_t> samples) {
 }
 
 bool Take::ContinueInNextFile() {
-    encoder_.Encoder_EncoderClose();
+    encoder_->Encoder_EncoderClose();
     strLastFile_ = path_;
     files_.Next();
     path_ = files_.Path();
-    if (encoder_.Encoder_EncoderInit(rate_, channels_, path_.toStdString()) != 0) {
+    if (encoder_->Encoder_EncoderInit(rate_, channels_, path_.toStdString()) != 0) {
         // Nothing can take the sound: the take ends with the full file, the counter stays on
         // the file that could not be opened.
         EndItself(TakeEnd::NextFileFailed);

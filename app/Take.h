@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-class EncoderWAV;
+class TakeEncoder;
 class TakeFiles;
 class clsDSP;
 
@@ -64,8 +64,10 @@ public:
     };
     static EndMessage MessageOf(TakeEnd why);
 
-    Take(WaveInRecorder& recorder, EncoderWAV& encoder, clsDSP& effects, TakeFiles& files,
-         TakeEvents& events);
+    // wav writes the takes whose path names no other type; files writes FLAC, Ogg Opus and
+    // MP3 takes (by the path's extension).
+    Take(WaveInRecorder& recorder, TakeEncoder& wav, TakeEncoder& files, clsDSP& effects,
+         TakeFiles& numbering, TakeEvents& events);
     ~Take() override;
     Take(const Take&) = delete;
     Take& operator=(const Take&) = delete;
@@ -137,7 +139,9 @@ private:
     void MakeReport();
 
     WaveInRecorder& recorder_;
-    EncoderWAV& encoder_;
+    TakeEncoder& wav_;
+    TakeEncoder& compressed_;
+    TakeEncoder* encoder_ = nullptr; // of the running take
     clsDSP& effects_;
     TakeFiles& files_;
     TakeEvents& events_;

@@ -1,6 +1,7 @@
 #include "app/TakeFiles.h"
 
 #include "app/SettingsFile.h"
+#include "encoder/FlacRepair.h"
 #include "encoder/WavRepair.h"
 
 #include <QDir>
@@ -11,13 +12,30 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TakeFiles::TakeFiles(QString programFolder) : programFolder_(std::move(programFolder)) {}
 
 QString TakeFiles::OutputPath(const QString& programFolder, std::int16_t intFileNo) {
+    return OutputPath(programFolder, intFileNo, QStringLiteral("wav"));
+}
+
+QString TakeFiles::OutputPath(const QString& programFolder, std::int16_t intFileNo,
+                              const QString& extension) {
     return QDir(programFolder)
-        .filePath(QStringLiteral("file/录音%1.wav").arg(static_cast<int>(intFileNo)));
+        .filePath(QStringLiteral("file/录音%1.%2").arg(static_cast<int>(intFileNo)).arg(extension));
+}
+
+const QStringList& TakeFiles::Extensions() {
+    static const QStringList extensions = {QStringLiteral("wav"), QStringLiteral("flac"),
+                                           QStringLiteral("opus"), QStringLiteral("mp3")};
+    return extensions;
+}
+
+void TakeFiles::setExtension(const QString& extension) {
+    const QString lower = extension.toLower();
+    extension_ = Extensions().contains(lower) ? lower : QStringLiteral("wav");
 }
 
 void TakeFiles::Load() {
@@ -42,19 +60,45 @@ void TakeFiles::WriteSettings() const {
 }
 
 void TakeFiles::RepairTakes() const {
-    // Every numbered take in the folder: a header read each, and a write only for the cut
-    // ones. A symbolic link named like a take is no take: it is not even listed.
+    // Every numbered WAV and FLAC take in the folder: a header read each, and a write only
+    // for the cut ones. A symbolic link named like a take is no take: it is not even listed.
+    // Ogg Opus and MP3 takes are whole up to their last page or frame as they are.
     QDirIterator takes(QDir(programFolder_).filePath(QStringLiteral("file")),
-                       {QStringLiteral("录音*.wav")}, QDir::Files | QDir::NoSymLinks);
+                       {QStringLiteral("录音*.wav"), QStringLiteral("录音*.flac")},
+                       QDir::Files | QDir::NoSymLinks);
     while (takes.hasNext()) {
-        WavRepair::Repair(takes.next().toStdString());
+        const QString take = takes.next();
+        if (take.endsWith(QStringLiteral(".flac"))) {
+            FlacRepair::Repair(take.toStdString());
+        } else {
+            WavRepair::Repair(take.toStdString());
+        }
     }
+}
+
+bool TakeFiles::NumberFree(std::int16_t number) const {
+    for (const QString& extension : Extensions()) {
+        const QByteArray path = QFile::encodeName(OutputPath(programFolder_, number, extension));
+        if (extension == QStringLiteral("wav")) {
+            if (!WavRepair::FreeForRecording(path.toStdString())) {
+                return false;
+            }
+            continue;
+        }
+        // Absent or empty; a link or anything else in the place holds something.
+        struct stat info {};
+        if (::lstat(path.constData(), &info) == 0 &&
+            (!S_ISREG(info.st_mode) || info.st_size != 0)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::int16_t TakeFiles::FreeFileNo(std::int16_t from) const {
     std::int16_t number = from;
     for (int tries = 0; tries < 65536; ++tries) {
-        if (WavRepair::FreeForRecording(OutputPath(programFolder_, number).toStdString())) {
+        if (NumberFree(number)) {
             return number;
         }
         number = static_cast<std::int16_t>(number + 1); // wraps from 32767 to -32768

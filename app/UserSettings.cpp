@@ -68,6 +68,14 @@ UserSettings::Values UserSettings::Read() {
     v.voiceOn = Whole(s, "take/voiceOn", 0, 1, 0) == 1;
     v.thresholdDb = Whole(s, "take/threshold", -90, -1, -40);
     v.holdS = Whole(s, "take/hold", 1, 600, 2);
+    const QString type = s.value(QStringLiteral("output/type")).toString();
+    if (type == QStringLiteral("flac") || type == QStringLiteral("opus") ||
+        type == QStringLiteral("mp3")) {
+        v.fileType = type;
+    }
+    v.flacLevel = Whole(s, "output/flacLevel", 0, 8, 5);
+    v.opusKbps = Whole(s, "output/opusKbps", 6, 510, 48);
+    v.mp3Kbps = Whole(s, "output/mp3Kbps", 8, 320, 128);
     v.effectsUsed = Whole(s, "effects/used", 0, 15, 0);
     v.echoLength = Whole(s, "effects/echoLength", 1, 1000, v.echoLength);
     v.echoAmp = Number(s, "effects/echoAmp", 0.1f, 0.9f, v.echoAmp);
@@ -105,6 +113,10 @@ void UserSettings::Write(const Values& v) {
     s.setValue(QStringLiteral("take/voiceOn"), v.voiceOn ? 1 : 0);
     s.setValue(QStringLiteral("take/threshold"), v.thresholdDb);
     s.setValue(QStringLiteral("take/hold"), v.holdS);
+    s.setValue(QStringLiteral("output/type"), v.fileType);
+    s.setValue(QStringLiteral("output/flacLevel"), v.flacLevel);
+    s.setValue(QStringLiteral("output/opusKbps"), v.opusKbps);
+    s.setValue(QStringLiteral("output/mp3Kbps"), v.mp3Kbps);
     s.setValue(QStringLiteral("effects/used"), v.effectsUsed);
     s.setValue(QStringLiteral("effects/echoLength"), v.echoLength);
     s.setValue(QStringLiteral("effects/echoAmp"), static_cast<double>(v.echoAmp));

@@ -12,7 +12,8 @@ class clsDSP;
 
 // What Vocarn remembers between runs: the device (by the server's name of the source) and
 // its line, the rate, stereo, the output format, the effect switches and every effect
-// setting, the take controls (set length, voice activation), and where the window was. Kept in the
+// setting, the take controls (set length, voice activation), the file type of the takes and
+// its settings, and where the window was. Kept in the
 // desktop's per-user settings (an INI file under $XDG_CONFIG_HOME), apart from nu.ini. Nothing is
 // kept until SetFile names the file (the program does at its start), so windows made by tests
 // remember nothing. A damaged or foreign file, or a value out of its range, reads as the default.
@@ -39,6 +40,11 @@ public:
         bool voiceOn = false;
         std::int32_t thresholdDb = -40;
         std::int32_t holdS = 2;
+        // The type of the numbered takes (its extension) and what each type is written with.
+        QString fileType = QStringLiteral("wav");
+        std::int32_t flacLevel = 5;
+        std::int32_t opusKbps = 48;
+        std::int32_t mp3Kbps = 128;
     };
 
     // The file to keep the values in; empty: keep nothing.

@@ -3,7 +3,9 @@
 #include "app/Form1.h"
 #include "app/InputPicker.h"
 #include "app/OutputPicker.h"
+#include "app/TakeFiles.h"
 #include "dsp/clsDSP.h"
+#include "encoder/EncoderAudioFile.h"
 #include "encoder/EncoderWAV.h"
 
 #include <QGuiApplication>
@@ -21,6 +23,13 @@ void WindowSettings::Restore(Form1& form, const UserSettings::Values& remembered
             form.SampleRate().value_or(44100), form.Channels(),
             {reinterpret_cast<const std::uint8_t*>(remembered.format.constData()),
              static_cast<std::size_t>(remembered.format.size())});
+    }
+    if (!UserSettings::File().isEmpty()) {
+        form.files_->setExtension(remembered.fileType);
+        using platform::AudioFileType;
+        form.fileEncoder_->setSettings({AudioFileType::Flac, 0, remembered.flacLevel});
+        form.fileEncoder_->setSettings({AudioFileType::Opus, remembered.opusKbps * 1000, 5});
+        form.fileEncoder_->setSettings({AudioFileType::Mp3, remembered.mp3Kbps * 1000, 5});
     }
     form.output_->ShowWAVFormat();
     form.FillDevices();
@@ -56,7 +65,7 @@ void WindowSettings::Restore(Form1& form, const UserSettings::Values& remembered
 
 void WindowSettings::Save(const Form1& form) {
     if (UserSettings::File().isEmpty() || !form.clsEffects || !form.clsRecorder ||
-        !form.clsEncoder) {
+        !form.clsEncoder || !form.fileEncoder_) {
         return;
     }
     UserSettings::Values v;
@@ -71,6 +80,11 @@ void WindowSettings::Save(const Form1& form) {
                           static_cast<qsizetype>(format.size()));
     UserSettings::Take(*form.clsEffects, v);
     v.position = form.pos();
+    v.fileType = form.files_->Extension();
+    using platform::AudioFileType;
+    v.flacLevel = form.fileEncoder_->Settings(AudioFileType::Flac).compressionLevel;
+    v.opusKbps = form.fileEncoder_->Settings(AudioFileType::Opus).bitRate / 1000;
+    v.mp3Kbps = form.fileEncoder_->Settings(AudioFileType::Mp3).bitRate / 1000;
     v.lengthOn = form.ui.chkLength->isChecked();
     v.lengthS = form.ui.tmeLength->time().msecsSinceStartOfDay() / 1000;
     v.voiceOn = form.ui.chkVoice->isChecked();

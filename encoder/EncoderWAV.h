@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoder/EncoderFile.h"
+#include "encoder/TakeEncoder.h"
 #include "platform/acm/AcmStream.h"
 #include "platform/acm/AcmStreamHeader.h"
 #include "platform/acm/WaveFormat.h"
@@ -40,7 +41,7 @@ class FormatChooser;
 // another recording holds the file, which is then left untouched); 7 bad rate or channels or
 // no conversion stream (init); 8 block longer than one second of input; 9 conversion failed
 // and consumed nothing; 10 short write.
-class EncoderWAV {
+class EncoderWAV : public TakeEncoder {
 public:
     // Conversion streams over FFmpeg, the format chooser dialog.
     EncoderWAV();
@@ -50,7 +51,7 @@ public:
     explicit EncoderWAV(platform::FormatChooser& chooser);
     // Streams from acm, formats chosen through chooser. Neither is owned.
     EncoderWAV(platform::AcmService& acm, platform::FormatChooser& chooser);
-    ~EncoderWAV(); // finishes an open recording
+    ~EncoderWAV() override; // finishes an open recording
     EncoderWAV(const EncoderWAV&) = delete;
     EncoderWAV& operator=(const EncoderWAV&) = delete;
 
@@ -84,26 +85,26 @@ public:
     std::string Encoder_Description() const;
     std::string Encoder_Extension() const;
 
-    std::int32_t Encoder_EncoderClose();
+    std::int32_t Encoder_EncoderClose() override;
     std::int32_t Encoder_Encode(const std::uint8_t* buffer_ptr, std::int32_t buffer_len,
-                                std::int32_t& buffer_used);
+                                std::int32_t& buffer_used) override;
     // info 0: the input's bytes per frame, 1: its bytes per second (-1 when not running);
     // any other info: 0.
     std::int32_t Encoder_EncoderMetrics(std::int32_t info) const;
     std::int32_t Encoder_EncoderInit(std::int32_t samplerate, std::int16_t Channels,
-                                     const std::string& output);
+                                     const std::string& output) override;
 
     bool IsRunning() const;
     // Whether the last Encoder_EncoderInit gave 2 because another recording holds the file
     // (it is then left as it was).
-    bool OutputInUse() const { return file_.inUse(); }
+    bool OutputInUse() const override { return file_.inUse(); }
 
     // Whether converting a block of buffer_len bytes could take the file past its size limit
     // (the end flush at close counted in): the caller then finishes this file and hands the
     // block to the next one, so no sample is lost at the 32-bit size limit of RIFF. False
     // when not running, and for a file that holds no audio yet (a fresh file takes a block
     // whatever its size; a block that does not fit then comes up short, result 10).
-    bool WouldExceedLimit(std::int32_t buffer_len);
+    bool WouldExceedLimit(std::int32_t buffer_len) override;
     // The largest file the encoder writes: 4 GiB - 1 bytes. Tests lower it to split small
     // recordings; it holds for the running file and every later one.
     std::uint32_t SizeLimit() const;

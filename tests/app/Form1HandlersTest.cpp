@@ -29,17 +29,25 @@ namespace {
 // the filters and folders it was shown with.
 class ScriptedSaveDialog final : public SaveFileDialog {
 public:
-    QString GetSaveFileName(QWidget*, const QString& filter, const QString& folder) override {
+    QString GetSaveFileName(QWidget*, const QString& filter, const QString& folder,
+                            QString* selectedFilter) override {
         filters.push_back(filter);
         folders.push_back(folder);
+        shownSelected.push_back(*selectedFilter);
         if (answers.empty()) {
             return {};
         }
         const QString answer = answers.front();
         answers.pop_front();
+        if (!selections.empty()) {
+            *selectedFilter = selections.front();
+            selections.pop_front();
+        }
         return answer;
     }
     std::deque<QString> answers;
+    std::deque<QString> selections; // the entry chosen with each answer, when given
+    QStringList shownSelected;
     QStringList filters;
     QStringList folders;
 };
@@ -117,12 +125,16 @@ TEST_F(Form1Handlers, BrowseAddsTheExtensionUnlessTheNameEndsWithIt) {
     form->setSaveFileDialog(dialog);
     const QString numbered = Text(*form, "txtFile");
     const QString folder = dir.path() + QStringLiteral("/other/");
-    dialog.answers = {folder + "Test", folder + "TEST.WAV", folder + "a.mp3", QString(),
-                      folder + "x.wav.txt"};
+    const QString flac = QStringLiteral("FLAC (*.flac)");
+    dialog.answers = {folder + "Test", folder + "TEST.WAV",  folder + "a.mp3",
+                      QString(),       folder + "x.wav.txt", folder + "talk"};
+    dialog.selections = {QString(), QString(), QString(), QString(), QString(), flac};
     ASSERT_TRUE(QDir().mkpath(folder));
 
     Click(*form, "cmdBrowse");
-    EXPECT_EQ(dialog.filters, QStringList{QStringLiteral("Wave ACM Encoder (*.wav)")});
+    EXPECT_EQ(dialog.filters[0], QStringLiteral("Wave ACM Encoder (*.wav);;FLAC (*.flac);;"
+                                                "Ogg Opus (*.opus);;MP3 (*.mp3)"));
+    EXPECT_EQ(dialog.shownSelected[0], QStringLiteral("Wave ACM Encoder (*.wav)"));
     // The dialog opens in the folder of the path shown.
     EXPECT_EQ(dialog.folders.back(), QFileInfo(numbered).absolutePath());
     EXPECT_EQ(Text(*form, "txtFile"), folder + "Test.wav");
@@ -130,11 +142,17 @@ TEST_F(Form1Handlers, BrowseAddsTheExtensionUnlessTheNameEndsWithIt) {
     EXPECT_EQ(dialog.folders.back(), QDir::cleanPath(folder));
     EXPECT_EQ(Text(*form, "txtFile"), folder + "TEST.WAV");
     Click(*form, "cmdBrowse");
-    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3.wav");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3") << "an MP3 take";
+    EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("MP3 - 128 kbit/s Stereo"));
     Click(*form, "cmdBrowse");
-    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3.wav") << "a cancel changes nothing";
+    EXPECT_EQ(dialog.shownSelected.back(), QStringLiteral("MP3 (*.mp3)"));
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "a.mp3") << "a cancel changes nothing";
     Click(*form, "cmdBrowse");
     EXPECT_EQ(Text(*form, "txtFile"), folder + "x.wav.txt.wav");
+    EXPECT_TRUE(Text(*form, "txtWAVFmt").startsWith(QStringLiteral("PCM - ")));
+    Click(*form, "cmdBrowse");
+    EXPECT_EQ(Text(*form, "txtFile"), folder + "talk.flac") << "the type chosen in the dialog";
+    EXPECT_EQ(Text(*form, "txtWAVFmt"), QStringLiteral("FLAC - 44.1 kHz 16 Bit Stereo"));
     EXPECT_NE(numbered, Text(*form, "txtFile"));
     EXPECT_TRUE(messages.messages.empty());
 }

@@ -3,6 +3,7 @@
 #include "dsp/clsDSP.h"
 #include "platform/WindowService.h"
 
+#include "AudioProbe.h"
 #include "EventPump.h"
 #include "Form1Fixture.h"
 #include "MessageRecorder.h"
@@ -27,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <numeric>
 
 namespace {
@@ -178,6 +180,59 @@ TEST_F(Form1Test, RecordsToTheNumberedFileAndPreparesTheNext) {
         expected.insert(expected.end(), b.begin(), b.end());
     }
     EXPECT_EQ(ReadBack(form->strLastFile(), 44100, 2), expected);
+}
+
+// A path named .flac, .opus or .mp3 records that type through the same window: the format
+// box says what is written, the file opens in ffprobe as the type and decodes in the type's
+// reference reader (FLAC to the very samples), and the next numbered take keeps the type.
+TEST_F(Form1Test, EachFileTypeRecordsThroughTheWindowAndTheNumberingKeepsIt) {
+    auto form = Open();
+    const std::pair<const char*, const char*> types[] = {{"flac", "FLAC - 44.1 kHz 16 Bit Stereo"},
+                                                         {"opus", "Opus - 48 kbit/s Stereo"},
+                                                         {"mp3", "MP3 - 128 kbit/s Stereo"}};
+    int number = 0;
+    for (const auto& [extension, shown] : types) {
+        const QString path = FilePath("file/录音") + QString::number(number) + QStringLiteral(".") +
+                             QString::fromLatin1(extension);
+        control<QLineEdit>(*form, "txtFile")->setText(path);
+        EXPECT_EQ(control<QLineEdit>(*form, "txtWAVFmt")->text(), QString::fromLatin1(shown));
+        Start(*form);
+        FeedBlocks(*form, 20); // 1.16 s
+        control<QPushButton>(*form, "cmdDo")->click();
+        ++number;
+        EXPECT_EQ(Path(*form), FilePath("file/录音") + QString::number(number) +
+                                   QStringLiteral(".") + QString::fromLatin1(extension));
+
+        const std::string file = path.toStdString();
+        const audioprobe::FfprobeInfo probe = audioprobe::ffprobe(file);
+        ASSERT_TRUE(probe.ok) << probe.text;
+        EXPECT_EQ(probe.codecName, extension == std::string("opus")  ? "opus"
+                                   : extension == std::string("mp3") ? "mp3"
+                                                                     : "flac");
+        const std::string q = audioprobe::quoted(file);
+        const std::string command =
+            extension == std::string("flac")
+                ? "flac -d -s -c --force-raw-format --endian=little --sign=signed " + q
+            : extension == std::string("opus")
+                ? "opusdec --quiet --rate 44100 " + q + " - 2>/dev/null"
+                : "mpg123 -q -s " + q;
+        int status = -1;
+        const std::string raw = audioprobe::run(command, status);
+        EXPECT_EQ(status, 0) << command;
+        std::vector<std::int16_t> expected;
+        for (int n = 0; n < 20; ++n) {
+            const auto b = block(n);
+            expected.insert(expected.end(), b.begin(), b.end());
+        }
+        const double frames = static_cast<double>(raw.size()) / 4;
+        EXPECT_NEAR(frames, expected.size() / 2.0, 0.03 * 44100) << extension;
+        if (extension == std::string("flac")) {
+            std::vector<std::int16_t> decoded(raw.size() / 2);
+            std::memcpy(decoded.data(), raw.data(), raw.size());
+            EXPECT_EQ(decoded, expected);
+        }
+    }
+    EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST_F(Form1Test, NextFileThatExistsKeepsItsContentsAndIsPassedOver) {

@@ -129,7 +129,9 @@ TEST_F(TakeSafetyTest, StartUpRepairsCutTakesAndNumbersPastEveryTake) {
     writeFile(FilePath("file/录音4.wav"), cutTake(ramps(0, 2), 3));
     writeFile(FilePath("file/录音5.wav"), "not a take of ours");
     writeFile(FilePath("file/录音9.wav"), cutTake(ramps(5, 1)));
-    writeFile(FilePath("file/录音7.wav"), cutTake({})); // a header alone: free
+    writeFile(FilePath("file/录音7.wav"), cutTake({}));   // a header alone: free
+    writeFile(FilePath("file/录音8.mp3"), "an MP3 take"); // a take of another type
+    writeFile(FilePath("file/录音6.opus"), "");           // an empty file of another: free
     auto form = Open();
 
     EXPECT_EQ(form->intFileNo(), 6);
@@ -140,7 +142,7 @@ TEST_F(TakeSafetyTest, StartUpRepairsCutTakesAndNumbersPastEveryTake) {
     EXPECT_EQ(ReadBack(FilePath("file/录音9.wav"), 44100, 2), ramps(5, 1));
     EXPECT_EQ(readFile(FilePath("file/录音5.wav")), QByteArray("not a take of ours"));
 
-    // The stop moves on to the header-only 7, then past the take in 9 after the next one.
+    // The stop moves on to the header-only 7, then past the MP3 take in 8 and the take in 9.
     Start(*form);
     Feed(*form, 0, 1);
     cmdDo(*form).click();
@@ -148,9 +150,8 @@ TEST_F(TakeSafetyTest, StartUpRepairsCutTakesAndNumbersPastEveryTake) {
     EXPECT_EQ(readFile(NuIni()), QByteArray("7\r\n"));
     Start(*form);
     cmdDo(*form).click();
-    Start(*form);
-    cmdDo(*form).click();
     EXPECT_EQ(Path(*form), FilePath("file/录音10.wav"));
+    EXPECT_EQ(readFile(FilePath("file/录音8.mp3")), QByteArray("an MP3 take"));
     EXPECT_EQ(ReadBack(FilePath("file/录音9.wav"), 44100, 2), ramps(5, 1));
 }
 

@@ -1,6 +1,7 @@
 #include "app/Take.h"
 #include "app/TakeFiles.h"
 #include "dsp/clsDSP.h"
+#include "encoder/EncoderAudioFile.h"
 #include "encoder/EncoderWAV.h"
 #include "platform/WindowService.h"
 
@@ -75,10 +76,11 @@ public:
     ScriptedWaveIn waveIn;
     WaveInRecorder recorder{windows, waveIn};
     EncoderWAV encoder;
+    EncoderAudioFile fileEncoder;
     clsDSP effects;
     TakeFiles files{dir.path()};
     EndsSeen events;
-    Take take{recorder, encoder, effects, files, events};
+    Take take{recorder, encoder, fileEncoder, effects, files, events};
     std::int32_t next = 0;
 };
 
