@@ -19,8 +19,7 @@ std::optional<int> FileTypeDialog::Choose(QWidget* owner, const QString& title,
         return ask(title, items, current);
     }
     bool ok = false;
-    const QString chosen =
-        QInputDialog::getItem(owner, title, title, items, current, false, &ok);
+    const QString chosen = QInputDialog::getItem(owner, title, title, items, current, false, &ok);
     if (!ok) {
         return std::nullopt;
     }

@@ -16,8 +16,8 @@ public:
                                                  int current)>;
 
     // The index of the value chosen, or nothing when cancelled.
-    static std::optional<int> Choose(QWidget* owner, const QString& title,
-                                     const QStringList& items, int current);
+    static std::optional<int> Choose(QWidget* owner, const QString& title, const QStringList& items,
+                                     int current);
     // Makes ask answer instead of the dialog (empty: the dialog again); returns the previous.
     static Ask Install(Ask ask);
 };

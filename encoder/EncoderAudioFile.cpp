@@ -27,7 +27,8 @@ std::optional<AudioFileType> EncoderAudioFile::TypeOf(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const AudioFileType type : {AudioFileType::Flac, AudioFileType::Opus, AudioFileType::Mp3}) {
+    for (const AudioFileType type :
+         {AudioFileType::Flac, AudioFileType::Opus, AudioFileType::Mp3}) {
         if (extension == "." + Extension(type)) {
             return type;
         }
@@ -109,9 +110,9 @@ std::int32_t EncoderAudioFile::Encoder_EncoderInit(std::int32_t samplerate, std:
     std::strftime(date, sizeof date, "%Y-%m-%d", &local);
     const platform::AudioFileTags tags{std::filesystem::path(output).stem().string(), date,
                                        "Vocarn"};
-    const int opened = writer ? writer->Open(file_.handle(), settings_[Index(*type)], samplerate,
-                                             Channels, tags)
-                              : 7;
+    const int opened =
+        writer ? writer->Open(file_.handle(), settings_[Index(*type)], samplerate, Channels, tags)
+               : 7;
     if (opened != 0) {
         file_.close();
         return opened == 10 ? 10 : 7;

@@ -68,8 +68,12 @@ std::optional<std::uint32_t> FrameHeader(std::span<const std::uint8_t> f, std::s
         return std::nullopt;
     }
     const std::size_t numberBytes = extra == 0 ? 1 : static_cast<std::size_t>(extra);
-    const std::size_t tail = (sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0) +
-                             (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
+    const std::size_t tail = (sizeCode == 6   ? 1
+                              : sizeCode == 7 ? 2
+                                              : 0) +
+                             (rateCode == 12                     ? 1
+                              : rateCode == 13 || rateCode == 14 ? 2
+                                                                 : 0);
     if (p + numberBytes + tail + 1 > f.size()) {
         return std::nullopt;
     }
@@ -100,7 +104,8 @@ std::optional<std::uint32_t> FrameHeader(std::span<const std::uint8_t> f, std::s
 
 // Where the audio frames start: after the last metadata block; nothing for no FLAC stream.
 std::optional<std::size_t> AudioStart(std::span<const std::uint8_t> f) {
-    if (f.size() < kStreamInfo + 34 || std::memcmp(f.data(), "fLaC", 4) != 0 || (f[4] & 0x7F) != 0) {
+    if (f.size() < kStreamInfo + 34 || std::memcmp(f.data(), "fLaC", 4) != 0 ||
+        (f[4] & 0x7F) != 0) {
         return std::nullopt;
     }
     std::size_t at = 4;
@@ -211,6 +216,7 @@ FlacRepair::Outcome FlacRepair::Repair(const std::string& path) {
     }
     const bool written =
         ::pwrite(fd.get(), total.data(), total.size(), static_cast<off_t>(kTotalAt)) == 5 &&
-        (scan.keepBytes == length || ::ftruncate(fd.get(), static_cast<off_t>(scan.keepBytes)) == 0);
+        (scan.keepBytes == length ||
+         ::ftruncate(fd.get(), static_cast<off_t>(scan.keepBytes)) == 0);
     return written ? Outcome::Repaired : Outcome::Failed;
 }

@@ -73,8 +73,8 @@ TypeNames NamesOf(AudioFileType type) {
 // The codec's sample format nearest to 16-bit: 16-bit interleaved or planar, else float.
 AVSampleFormat PickSampleFormat(const AVCodec& codec) {
     const AVSampleFormat* formats = codec.sample_fmts;
-    for (const AVSampleFormat wanted : {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_FLT,
-                                        AV_SAMPLE_FMT_FLTP}) {
+    for (const AVSampleFormat wanted :
+         {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP}) {
         for (const AVSampleFormat* f = formats; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f) {
             if (*f == wanted) {
                 return wanted;
@@ -309,8 +309,8 @@ int FfmpegAudioFileWriter::Write(std::span<const std::int16_t> samples) {
     std::size_t done = 0;
     while (done < frames) {
         // At most one second of input per conversion, which the staging buffer holds.
-        const int chunk = static_cast<int>(std::min<std::size_t>(frames - done,
-                                                                 static_cast<std::size_t>(inputRate_)));
+        const int chunk = static_cast<int>(
+            std::min<std::size_t>(frames - done, static_cast<std::size_t>(inputRate_)));
         const auto* in = reinterpret_cast<const std::uint8_t*>(samples.data() + done * channels_);
         const int converted =
             swr_convert(parts_->swr.get(), parts_->staging, parts_->stagingCapacity, &in, chunk);
@@ -369,10 +369,16 @@ int FfmpegAudioFileWriter::Drain() {
         }
         packet->stream_index = parts_->stream->index;
         av_packet_rescale_ts(packet, parts_->codec->time_base, parts_->stream->time_base);
+        // Everything before this packet is on disk, in whole frames or pages: a write that
+        // fails part way is cut back to here, so the file ends on a whole one.
+        const std::int64_t before = avio_tell(parts_->format->pb);
         const int written = av_write_frame(parts_->format.get(), packet);
         av_packet_unref(packet);
         if (written < 0 || writeFailed_) {
             writeFailed_ = true;
+            if (before >= 0 && ::ftruncate(fd_, static_cast<off_t>(before)) == 0) {
+                ::lseek(fd_, static_cast<off_t>(before), SEEK_SET);
+            }
             return 10;
         }
     }
@@ -382,7 +388,13 @@ int FfmpegAudioFileWriter::Close() {
     if (!parts_ || !parts_->format) {
         return 0;
     }
-    int result = writeFailed_ ? 10 : 0;
+    if (writeFailed_) {
+        // The disk is full: the file ends on its last whole frame or page as it is. Its
+        // header keeps stating no total (FLAC), which the next start's repair states.
+        Release();
+        return 10;
+    }
+    int result = 0;
     if (result == 0) {
         // What the resampler holds, then the last, partly filled frame (padded with silence
         // where the codec takes whole frames only), then what the codec holds.
@@ -403,8 +415,7 @@ int FfmpegAudioFileWriter::Close() {
     if (result == 0 && avcodec_send_frame(parts_->codec.get(), nullptr) >= 0) {
         result = Drain();
     }
-    // The trailer brings the header's totals up to date (FLAC), also after a failure, as
-    // far as the disk lets it.
+    // The trailer brings the header's totals up to date (FLAC).
     if (av_write_trailer(parts_->format.get()) < 0 || writeFailed_) {
         result = 10;
     }

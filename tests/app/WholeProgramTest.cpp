@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include <sys/stat.h>
@@ -133,6 +134,54 @@ TEST_F(WholeProgram, KilledTakeIsPlayableAndRepairedWithoutReusingItsName) {
     EXPECT_GE(repaired, atKill - 3);
     EXPECT_EQ(audioprobe::soxi(Take(0).toStdString()).samples, (repaired - kHeaderBytes) / 4);
     EXPECT_EQ(audioprobe::ffprobe(Take(0).toStdString()).durationTs, (repaired - kHeaderBytes) / 4);
+}
+
+// The takes are FLAC, then Ogg Opus, then MP3 files (the type remembered from the last run):
+// each killed 3 s after its first sound reached the disk keeps all but about a second of it, read
+// back by ffprobe and by the type's reference reader once the next start has been (which states a
+// FLAC take's total), and the numbering moves past it.
+TEST_F(WholeProgram, KilledTakeOfEachTypeKeepsItsSoundAfterTheNextStart) {
+    int number = 0;
+    for (const char* extension : {"flac", "opus", "mp3"}) {
+        const QString type = QString::fromLatin1(extension);
+        QDir().mkpath(dir.filePath(QStringLiteral("config/Vocarn")));
+        QFile conf(dir.filePath(QStringLiteral("config/Vocarn/Vocarn.conf")));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write(QStringLiteral("[output]\ntype=%1\n").arg(type).toUtf8());
+        conf.close();
+        const QString take = dir.filePath(QStringLiteral("file/录音%1.%2").arg(number).arg(type));
+
+        auto recording = Run(true);
+        // The header first, then the first sound.
+        ASSERT_TRUE(PumpUntil([&] { return QFileInfo(take).size() > 0; }, 15s)) << extension;
+        const qint64 header = QFileInfo(take).size();
+        ASSERT_TRUE(PumpUntil([&] { return QFileInfo(take).size() > header; }, 15s)) << extension;
+        PumpFor(3000ms);
+        Kill(*recording);
+        auto next = Run(false);
+        const QByteArray counter = QByteArray::number(number + 1) + "\r\n";
+        EXPECT_TRUE(PumpUntil([&] { return NuIni() == counter; }, 10s)) << extension;
+        Kill(*next);
+
+        const std::string file = take.toStdString();
+        const audioprobe::FfprobeInfo probe = audioprobe::ffprobe(file);
+        ASSERT_TRUE(probe.ok) << probe.text;
+        const std::string q = audioprobe::quoted(file);
+        const std::string command = type == QStringLiteral("flac")
+                                        ? "flac -d -s -c --force-raw-format --endian=little "
+                                          "--sign=signed " +
+                                              q
+                                    : type == QStringLiteral("opus")
+                                        ? "opusdec --quiet --rate 44100 " + q + " - 2>/dev/null"
+                                        : "mpg123 -q -s -r 44100 " + q;
+        int status = -1;
+        const double seconds = audioprobe::run(command, status).size() / 176400.0;
+        EXPECT_EQ(status, 0) << command;
+        EXPECT_GT(seconds, 2.0) << extension;
+        EXPECT_LT(seconds, 3.6) << extension;
+        std::printf("%s take killed 3 s in: %.3f s kept\n", extension, seconds);
+        ++number;
+    }
 }
 
 TEST_F(WholeProgram, SecondCopyOnTheSameFolderEndsAndTheTakeRunsOn) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <numbers>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,13 +47,14 @@ std::vector<std::int16_t> Tone(std::int32_t rate, std::int16_t channels, double 
 // Hands samples to the encoder in capture blocks (10240 bytes, at most a second).
 int Encode(EncoderAudioFile& encoder, std::span<const std::int16_t> samples, std::int32_t rate,
            std::int16_t channels) {
-    const std::size_t block = std::min<std::size_t>(5120, static_cast<std::size_t>(rate) * channels);
+    const std::size_t block =
+        std::min<std::size_t>(5120, static_cast<std::size_t>(rate) * channels);
     for (std::size_t at = 0; at < samples.size(); at += block) {
         const std::size_t n = std::min(block, samples.size() - at);
         std::int32_t used = 0;
-        if (const int result = encoder.Encoder_Encode(
-                reinterpret_cast<const std::uint8_t*>(samples.data() + at),
-                static_cast<std::int32_t>(n * 2), used);
+        if (const int result =
+                encoder.Encoder_Encode(reinterpret_cast<const std::uint8_t*>(samples.data() + at),
+                                       static_cast<std::int32_t>(n * 2), used);
             result != 0) {
             return result;
         }
@@ -64,7 +66,8 @@ int Encode(EncoderAudioFile& encoder, std::span<const std::int16_t> samples, std
 std::vector<std::int16_t> SecondReader(const std::string& path, const std::string& extension) {
     const std::string file = audioprobe::quoted(path);
     const std::string command =
-        extension == "flac" ? "flac -d -s -c --force-raw-format --endian=little --sign=signed " + file
+        extension == "flac"
+            ? "flac -d -s -c --force-raw-format --endian=little --sign=signed " + file
         : extension == "opus" ? "opusdec --quiet --rate 48000 " + file + " - 2>/dev/null"
                               : "mpg123 -q -s " + file;
     int status = -1;
@@ -102,16 +105,16 @@ TEST_P(AudioFileType, ToneMakesAFileTwoReadersDecode) {
 
     const audioprobe::FfprobeInfo info = audioprobe::ffprobe(path);
     ASSERT_TRUE(info.ok) << info.text;
-    EXPECT_EQ(info.codecName, c.extension == std::string("opus") ? "opus"
+    EXPECT_EQ(info.codecName, c.extension == std::string("opus")  ? "opus"
                               : c.extension == std::string("mp3") ? "mp3"
                                                                   : "flac");
     EXPECT_EQ(info.sampleRate, c.fileRate);
     EXPECT_EQ(info.channels, c.channels);
     int status = -1;
-    const std::string tags = audioprobe::run(
-        "ffprobe -v error -show_entries format_tags:stream_tags -of default=nw=1 " +
-            audioprobe::quoted(path),
-        status);
+    const std::string tags =
+        audioprobe::run("ffprobe -v error -show_entries format_tags:stream_tags -of default=nw=1 " +
+                            audioprobe::quoted(path),
+                        status);
     EXPECT_NE(tags.find("=录音7\n"), std::string::npos) << tags;
     EXPECT_NE(tags.find("=Vocarn\n"), std::string::npos) << tags;
     EXPECT_NE(tags.find("date=20"), std::string::npos) << tags;
@@ -130,14 +133,12 @@ TEST_P(AudioFileType, ToneMakesAFileTwoReadersDecode) {
     EXPECT_NEAR(20 * std::log10(Rms(middle) / Rms(input)), 0.0, 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachType, AudioFileType,
-                         ::testing::Values(TypeCase{"flac", 44100, 2, 44100},
-                                           TypeCase{"flac", 8000, 1, 8000},
-                                           TypeCase{"opus", 44100, 2, 48000},
-                                           TypeCase{"opus", 8000, 1, 48000},
-                                           TypeCase{"mp3", 44100, 2, 44100},
-                                           TypeCase{"mp3", 37000, 1, 44100}),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(
+    EachType, AudioFileType,
+    ::testing::Values(TypeCase{"flac", 44100, 2, 44100}, TypeCase{"flac", 8000, 1, 8000},
+                      TypeCase{"opus", 44100, 2, 48000}, TypeCase{"opus", 8000, 1, 48000},
+                      TypeCase{"mp3", 44100, 2, 44100}, TypeCase{"mp3", 37000, 1, 44100}),
+    caseName);
 
 // A take killed mid-way (the process ends by SIGKILL after 3 s of sound) keeps all but about
 // the last second in every type; a FLAC take, whose header states no total until the stop,
@@ -165,8 +166,8 @@ TEST(AudioFileKill, KilledTakeKeepsItsSoundAndAFlacTakeIsRepaired) {
             EXPECT_EQ(FlacRepair::Repair(path), FlacRepair::Outcome::Untouched);
         }
         const auto decoded = SecondReader(path, extension);
-        const double seconds = static_cast<double>(decoded.size()) / 2 /
-                               (extension == "opus" ? 48000.0 : 44100.0);
+        const double seconds =
+            static_cast<double>(decoded.size()) / 2 / (extension == "opus" ? 48000.0 : 44100.0);
         EXPECT_GT(seconds, 2.0) << extension;
         std::printf("killed %s take: %.3f s of 3 s kept\n", extension.c_str(), seconds);
         const audioprobe::FfprobeInfo info = audioprobe::ffprobe(path);
@@ -194,6 +195,37 @@ TEST(AudioFileKill, KilledTakeKeepsItsSoundAndAFlacTakeIsRepaired) {
                 EXPECT_TRUE(std::equal(kept.begin(), kept.end(), input.begin())) << cut;
             }
         }
+    }
+}
+
+// A disk that fills up (the file size limit stands for it) stops the take: the block that
+// does not fit gives 10, so the take ends with the usual message, and the file, finished as
+// far as the disk lets it, opens in ffprobe and decodes in the reference reader.
+TEST(AudioFileFullDisk, FullDiskGivesAShortWriteAndAPlayableFile) {
+    TempDir dir;
+    const auto input = Tone(44100, 2, 3.0);
+    for (const std::string extension : {"flac", "opus", "mp3"}) {
+        const std::string path = dir.file("full." + extension);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{12000, 12000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            EncoderAudioFile encoder;
+            if (encoder.Encoder_EncoderInit(44100, 2, path) != 0) {
+                ::_exit(1);
+            }
+            const int result = Encode(encoder, input, 44100, 2);
+            encoder.Encoder_EncoderClose();
+            ::_exit(result);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 10) << extension;
+        const audioprobe::FfprobeInfo info = audioprobe::ffprobe(path);
+        EXPECT_TRUE(info.ok) << info.text;
+        EXPECT_FALSE(SecondReader(path, extension).empty()) << extension;
     }
 }
 
