@@ -181,14 +181,6 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QString Form1::OutputPath(const QString& programFolder, std::int16_t intFileNo) {
-    return TakeFiles::OutputPath(programFolder, intFileNo);
-}
-
-std::int16_t Form1::intFileNo() const {
-    return files_->intFileNo();
-}
-
 std::int16_t Form1::Channels() const {
     return ui.chkStereo->isChecked() ? 2 : 1;
 }
@@ -393,14 +385,6 @@ void Form1::clsRecorder_GotData(std::span<std::int16_t> intBuffer, std::int32_t&
 
 std::optional<std::int32_t> Form1::SampleRate() const {
     return rateBox_->Rate();
-}
-
-void Form1::FillDevices() {
-    input_->FillDevices();
-}
-
-void Form1::FillMixerLines() {
-    input_->FillMixerLines();
 }
 
 void Form1::setSaveFileDialog(SaveFileDialog& dialog) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/InputPicker.h"
 #include "app/Take.h"
+#include "app/TakeFiles.h"
 #include "capture/WaveInRecorder.h"
 #include "ui_Form1.h"
 
@@ -17,13 +19,11 @@
 
 class EncoderAudioFile;
 class EncoderWAV;
-class InputPicker;
 class LiveDisplay;
 class OutputPicker;
 class RecordingControls;
 class SampleRateBox;
 class SideWindows;
-class TakeFiles;
 class SaveFileDialog;
 class QTimer;
 class TrayIcon;
@@ -70,10 +70,10 @@ public:
     // Enables or disables the output frame, then the input frame.
     void EnableSettings(bool enabled);
     // Lists the capture devices in cboDev, none selected.
-    void FillDevices();
+    void FillDevices() { input_->FillDevices(); }
     // Lists the input lines of the selected device in cboRecLine and selects the current one
     // (which runs the line selection).
-    void FillMixerLines();
+    void FillMixerLines() { input_->FillMixerLines(); }
     // One update of the live display (the 25 ms timer tmrVis): while recording the waveform,
     // the spectrum, the level bars, the file size and the recorded time; while idle the
     // texts of an empty recording, and the timer stops until the next recording starts it.
@@ -83,7 +83,7 @@ public:
     void setSaveFileDialog(SaveFileDialog& dialog);
 
     // The recording state, read by the display and the preview window.
-    std::int16_t intFileNo() const;
+    std::int16_t intFileNo() const { return files_->intFileNo(); }
     const QString& strLastFile() const { return take_->strLastFile(); }
     std::int32_t lngElapsedMS() const { return take_->lngElapsedMS(); }
     std::int32_t lngBytesPerSec() const { return take_->lngBytesPerSec(); }
@@ -94,7 +94,9 @@ public:
     TrayIcon& Tray() { return *tray_; }
 
     // The path the recording with counter intFileNo goes to, in programFolder.
-    static QString OutputPath(const QString& programFolder, std::int16_t intFileNo);
+    static QString OutputPath(const QString& programFolder, std::int16_t intFileNo) {
+        return TakeFiles::OutputPath(programFolder, intFileNo);
+    }
 
     // The largest file a recording writes before it goes on in the next numbered file; tests
     // lower it to split small recordings.
