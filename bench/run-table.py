@@ -136,6 +136,24 @@ for name, options in formats:
     vocarn = [seconds / (cpu_us(b) * 1e-6) for b in codecs["EncoderRecording/" + name]]
     row(f"codec {name}", "x real time", vocarn, "ffmpeg", anchor, (">=", 0.8, "ratio"))
 
+# The compressed file types beside ffmpeg writing the same type with the same settings.
+types = [
+    ("flac", "-c:a flac -compression_level 5", "flac"),
+    ("opus", "-ar 48000 -c:a libopus -b:a 48k", "opus"),
+    ("mp3", "-c:a libmp3lame -b:a 128k", "mp3"),
+]
+for name, options, extension in types:
+    anchor = []
+    for _ in range(reps):
+        cmd = ["ffmpeg", "-nostdin", "-y", "-benchmark", "-stream_loop", str(loops - 1),
+               "-f", "s16le", "-ar", "44100", "-ac", "2", "-i", audio, *options.split(),
+               f"{work}/out.{extension}"]
+        err = subprocess.run(cmd, check=True, capture_output=True, text=True).stderr
+        m = re.search(r"utime=([\d.]+)s stime=([\d.]+)s", err)
+        anchor.append(seconds * loops / max(float(m.group(1)) + float(m.group(2)), 1e-3))
+    vocarn = [seconds / (cpu_us(b) * 1e-6) for b in codecs["FileRecording/" + name]]
+    row(f"file {name}", "x real time", vocarn, "ffmpeg", anchor, (">=", 0.8, "ratio"))
+
 # Block path and display tick: processor time per call, no anchor.
 log("block path, display tick ...")
 block = gbench("app/app_bench")
@@ -216,6 +234,23 @@ row("recording: CPU per audio second", "CPU s/s", rec_cpu, "parecord", pa_cpu,
     ("<=", 0.01, "value"))
 row("recording, window hidden: CPU per audio second", "CPU s/s", hid_cpu, "parecord",
     hid_pa_cpu, ("<=", 3, "ratio"))
+
+# The same hidden take written as FLAC and as Ogg Opus, beside the PCM figure above.
+for extension in ("flac", "opus"):
+    log(f"recording 60 s x {record_reps} as {extension}, window hidden ...")
+    cpu = []
+    for _ in range(record_reps):
+        player = subprocess.Popen(
+            ["sh", "-c", "while :; do paplay --raw --format=s16le --rate=44100 --channels=2 "
+             f"-d vocarn_null {audio} || exit; done"], start_new_session=True)
+        time.sleep(1)
+        result = program("record-hidden", "60", "Monitor of Null",
+                         env=dict(os.environ, VOCARN_BENCH_TYPE=extension))
+        os.killpg(player.pid, signal.SIGTERM)
+        player.wait()
+        cpu.append(float(result["record_cpu_per_s"]))
+    row(f"recording hidden as {extension}: CPU per audio second", "CPU s/s", cpu,
+        "same as PCM", hid_cpu, None)
 row("recording: peak RSS", "MB", rec_rss, "parecord", pa_rss, ("<=", 60, "value"))
 
 # What the machine charges for waking up every 25 ms and doing nothing else: the part of the

@@ -3,6 +3,7 @@
 // from the raw file named by VOCARN_BENCH_AUDIO (signed 16-bit little-endian, interleaved)
 // so that other encoders can run on the very same samples (bench/encoder/compare-codecs);
 // without it 60 s of tones are made here. realtime_x: seconds of audio per second.
+#include "encoder/EncoderAudioFile.h"
 #include "encoder/EncoderWAV.h"
 #include "platform/acm/AcmFormats.h"
 
@@ -102,7 +103,49 @@ void BM_EncoderRecording(benchmark::State& state, const Format& f) {
         seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// A whole recording into a file of a compressed type (FLAC, Ogg Opus, MP3), the type named
+// by the file's extension, with the encoder's default settings.
+void BM_FileRecording(benchmark::State& state, const char* extension) {
+    EncoderAudioFile enc;
+    const auto& audio = recording();
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(audio.data());
+    const auto total = static_cast<std::int32_t>(audio.size() * 2);
+    const std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("vocarn-codec-bench-" + std::to_string(::getpid()) + "." + extension))
+            .string();
+    for (auto _ : state) {
+        if (enc.Encoder_EncoderInit(Rate, Channels, path) != 0) {
+            state.SkipWithError("Encoder_EncoderInit failed");
+            break;
+        }
+        for (std::int32_t at = 0; at < total; at += BlockBytes) {
+            std::int32_t used = 0;
+            if (enc.Encoder_Encode(bytes + at, std::min(BlockBytes, total - at), used) != 0) {
+                state.SkipWithError("Encoder_Encode failed");
+                break;
+            }
+        }
+        enc.Encoder_EncoderClose();
+    }
+    const double seconds = static_cast<double>(audio.size()) / (Rate * Channels);
+    // The file's size per minute of this audio.
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    state.counters["kib_per_min"] =
+        error ? 0.0 : static_cast<double>(size) / 1024.0 / (seconds / 60);
+    std::filesystem::remove(path);
+    state.counters["realtime_x"] = benchmark::Counter(
+        seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 const int registered = [] {
+    for (const char* extension : {"flac", "opus", "mp3"}) {
+        benchmark::RegisterBenchmark((std::string("FileRecording/") + extension).c_str(),
+                                     BM_FileRecording, extension)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
     for (const Format& f : formats) {
         benchmark::RegisterBenchmark((std::string("EncoderRecording/") + f.name).c_str(),
                                      BM_EncoderRecording, f)

@@ -180,7 +180,6 @@ int FfmpegAudioCodec::OpenBuffers(int rate, int channels) {
     return 0;
 }
 
-
 int FfmpegAudioCodec::Write(std::span<const std::int16_t> samples) {
     if (!parts_ || !parts_->codec) {
         return 9;
@@ -254,7 +253,6 @@ int FfmpegAudioCodec::Drain() {
         }
     }
 }
-
 
 int FfmpegAudioCodec::Finish() {
     if (!parts_ || !parts_->codec) {
