@@ -49,7 +49,8 @@ public:
     virtual int FileRate() const = 0;
 };
 
-// The writer over FFmpeg's encoders (flac, libopus, libmp3lame) and muxers.
+// The writer over FFmpeg's encoders (flac, libopus, libmp3lame) and muxers, from the module
+// vocarn-media.so (loaded at the first call); nothing when the module cannot be loaded.
 std::unique_ptr<AudioFileWriter> MakeFfmpegAudioFileWriter();
 
 } // namespace platform

@@ -57,10 +57,6 @@ struct FfmpegAudioFileWriter::Parts {
     AVStream* stream = nullptr;
 };
 
-std::unique_ptr<AudioFileWriter> MakeFfmpegAudioFileWriter() {
-    return std::make_unique<FfmpegAudioFileWriter>();
-}
-
 FfmpegAudioFileWriter::FfmpegAudioFileWriter() = default;
 
 FfmpegAudioFileWriter::~FfmpegAudioFileWriter() {
