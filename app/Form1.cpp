@@ -159,11 +159,12 @@ void Form1::Form_Unload() {
         return;
     }
     unloaded_ = true;
-    if (tmrVis) {
-        tmrVis->stop();
-    }
     if (clsRecorder && clsRecorder->IsRecording()) {
         cmdDo_Click();
+    }
+    // After the stop, which starts the timer for the idle texts.
+    if (tmrVis) {
+        tmrVis->stop();
     }
     WindowSettings::Save(*this);
     // The capture engine goes first, so no block reaches an encoder that is being finished.

@@ -155,7 +155,7 @@ for name, options, extension in types:
         m = re.search(r"utime=([\d.]+)s stime=([\d.]+)s", err)
         anchor.append(seconds * loops / max(float(m.group(1)) + float(m.group(2)), 1e-3))
         reps = 1
-        one = gbench("encoder/encoder_codec_bench", [f"--benchmark_filter=FileRecording/{name}$"])
+        one = gbench("encoder/encoder_codec_bench", [f"--benchmark_filter=FileRecording/{name}"])
         reps = saved_reps
         vocarn.append(seconds / (cpu_us(one["FileRecording/" + name][0]) * 1e-6))
     row(f"file {name}", "x real time", vocarn, "ffmpeg", anchor, (">=", 0.8, "ratio"))
