@@ -730,6 +730,7 @@ TEST(RecordThroughServer, PausedTakeJoinsWithoutGapAndStopsAtItsSetLength) {
     cmdPause->click();
     EXPECT_TRUE(PumpUntil([&] { return !form.Recorder().IsRecording(); }, 6000ms));
     feeder.Stop();
+    EmptyFifo();
     EXPECT_TRUE(messages.messages.empty());
     EXPECT_TRUE(form.findChild<QStatusBar*>("sbar")->currentMessage().startsWith(
         QStringLiteral("已到设定时长")));
@@ -804,6 +805,7 @@ TEST(RecordThroughServer, VoiceActivatedTakeHoldsTheBurstsWithTheirPreRoll) {
     PumpFor(500ms);
     form.findChild<QPushButton*>("cmdDo")->click();
     feeder.Stop();
+    EmptyFifo();
     EXPECT_TRUE(messages.messages.empty());
 
     const std::vector<std::int16_t> samples = ReadBack(form.strLastFile(), 44100, 2);
