@@ -1,5 +1,7 @@
 #include "encoder/FlacRepair.h"
 
+#include "common/UniqueFd.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -123,22 +125,6 @@ std::optional<std::size_t> AudioStart(std::span<const std::uint8_t> f) {
     }
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 } // namespace
 
 bool FlacRepair::ScanCut(std::span<const std::uint8_t> f, Scan& scan) {
@@ -185,7 +171,7 @@ FlacRepair::Outcome FlacRepair::Repair(const std::string& path) {
     do {
         raw = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
     } while (raw < 0 && errno == EINTR);
-    const Fd fd(raw);
+    const UniqueFd fd(raw);
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_size < static_cast<off_t>(kStreamInfo + 34)) {
