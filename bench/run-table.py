@@ -41,9 +41,10 @@ def row(name, unit, vocarn, anchor_name, anchor, goal):
                  goal))
 
 
-def gbench(program, extra=()):
+def gbench(program, extra=(), repetitions=None):
     """Each repetition's entries of a Google Benchmark program, by name."""
-    out = subprocess.run([f"{build}/bench/{program}", f"--benchmark_repetitions={reps}",
+    count = reps if repetitions is None else repetitions
+    out = subprocess.run([f"{build}/bench/{program}", f"--benchmark_repetitions={count}",
                           "--benchmark_format=json", *extra],
                          check=True, capture_output=True, text=True).stdout
     runs = {}
@@ -123,16 +124,20 @@ formats = [
     ("MP3_128k", "-c:a libmp3lame -b:a 128k"),
 ]
 loops = 5
+
+
+def ffmpeg_speed(options, output):
+    """Times real time of ffmpeg encoding the bench audio, by its own -benchmark times."""
+    cmd = ["ffmpeg", "-nostdin", "-y", "-benchmark", "-stream_loop", str(loops - 1),
+           "-f", "s16le", "-ar", "44100", "-ac", "2", "-i", audio, *options.split(), output]
+    err = subprocess.run(cmd, check=True, capture_output=True, text=True).stderr
+    m = re.search(r"utime=([\d.]+)s stime=([\d.]+)s", err)
+    return seconds * loops / max(float(m.group(1)) + float(m.group(2)), 1e-3)
+
+
 codecs = gbench("encoder/encoder_codec_bench", ["--benchmark_filter=EncoderRecording"])
 for name, options in formats:
-    anchor = []
-    for _ in range(reps):
-        cmd = ["ffmpeg", "-nostdin", "-y", "-benchmark", "-stream_loop", str(loops - 1),
-               "-f", "s16le", "-ar", "44100", "-ac", "2", "-i", audio, *options.split(),
-               f"{work}/out.wav"]
-        err = subprocess.run(cmd, check=True, capture_output=True, text=True).stderr
-        m = re.search(r"utime=([\d.]+)s stime=([\d.]+)s", err)
-        anchor.append(seconds * loops / max(float(m.group(1)) + float(m.group(2)), 1e-3))
+    anchor = [ffmpeg_speed(options, f"{work}/out.wav") for _ in range(reps)]
     vocarn = [seconds / (cpu_us(b) * 1e-6) for b in codecs["EncoderRecording/" + name]]
     row(f"codec {name}", "x real time", vocarn, "ffmpeg", anchor, (">=", 0.8, "ratio"))
 
@@ -140,23 +145,16 @@ for name, options in formats:
 # two take turns, one run each per repetition, so that a machine that speeds up or slows
 # down meanwhile weighs on both alike.
 types = [
-    ("flac", "-c:a flac -compression_level 5", "flac"),
-    ("opus", "-ar 48000 -c:a libopus -b:a 48k", "opus"),
-    ("mp3", "-c:a libmp3lame -b:a 128k", "mp3"),
+    ("flac", "-c:a flac -compression_level 5"),
+    ("opus", "-ar 48000 -c:a libopus -b:a 48k"),
+    ("mp3", "-c:a libmp3lame -b:a 128k"),
 ]
-saved_reps = reps
-for name, options, extension in types:
+for name, options in types:
     anchor, vocarn = [], []
-    for _ in range(saved_reps):
-        cmd = ["ffmpeg", "-nostdin", "-y", "-benchmark", "-stream_loop", str(loops - 1),
-               "-f", "s16le", "-ar", "44100", "-ac", "2", "-i", audio, *options.split(),
-               f"{work}/out.{extension}"]
-        err = subprocess.run(cmd, check=True, capture_output=True, text=True).stderr
-        m = re.search(r"utime=([\d.]+)s stime=([\d.]+)s", err)
-        anchor.append(seconds * loops / max(float(m.group(1)) + float(m.group(2)), 1e-3))
-        reps = 1
-        one = gbench("encoder/encoder_codec_bench", [f"--benchmark_filter=FileRecording/{name}"])
-        reps = saved_reps
+    for _ in range(reps):
+        anchor.append(ffmpeg_speed(options, f"{work}/out.{name}"))
+        one = gbench("encoder/encoder_codec_bench", [f"--benchmark_filter=FileRecording/{name}"],
+                     repetitions=1)
         vocarn.append(seconds / (cpu_us(one["FileRecording/" + name][0]) * 1e-6))
     row(f"file {name}", "x real time", vocarn, "ffmpeg", anchor, (">=", 0.8, "ratio"))
 

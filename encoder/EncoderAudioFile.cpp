@@ -11,6 +11,17 @@
 using platform::AudioFileSettings;
 using platform::AudioFileType;
 
+namespace {
+
+// Each type's extension and name, in the order of AudioFileType.
+struct TypeNames {
+    const char* extension;
+    const char* name;
+};
+constexpr TypeNames kTypes[] = {{"flac", "FLAC"}, {"opus", "Opus"}, {"mp3", "MP3"}};
+
+} // namespace
+
 EncoderAudioFile::EncoderAudioFile() : EncoderAudioFile(&platform::MakeFfmpegAudioFileWriter) {}
 
 EncoderAudioFile::EncoderAudioFile(WriterFactory make) : make_(std::move(make)) {
@@ -37,27 +48,11 @@ std::optional<AudioFileType> EncoderAudioFile::TypeOf(const std::string& path) {
 }
 
 std::string EncoderAudioFile::Extension(AudioFileType type) {
-    switch (type) {
-    case AudioFileType::Flac:
-        return "flac";
-    case AudioFileType::Opus:
-        return "opus";
-    case AudioFileType::Mp3:
-        return "mp3";
-    }
-    return "flac";
+    return kTypes[Index(type)].extension;
 }
 
 std::string EncoderAudioFile::Name(AudioFileType type) {
-    switch (type) {
-    case AudioFileType::Flac:
-        return "FLAC";
-    case AudioFileType::Opus:
-        return "Opus";
-    case AudioFileType::Mp3:
-        return "MP3";
-    }
-    return "FLAC";
+    return kTypes[Index(type)].name;
 }
 
 std::size_t EncoderAudioFile::Index(AudioFileType type) {
